@@ -1,0 +1,2 @@
+#include "velunor/sftp.h"
+int main(void) { return 0; }

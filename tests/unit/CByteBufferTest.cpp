@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "base/CByteBuffer.h"
+TEST(CByteBuffer, Builds) { velunor::CByteBuffer b; EXPECT_EQ(b.Length(), 0u); }
