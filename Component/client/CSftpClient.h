@@ -1,0 +1,268 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "base/CByteBuffer.h"
+#include "base/CWideString.h"
+#include "platform/TimeZone.h"
+#include "sftp/CTransferBlock.h"
+#include "velunor/sftp.h"
+
+namespace velunor {
+
+class CSshConnection;
+
+// Destroys a connection object where its type is complete.
+struct CConnectionDeleter {
+    void operator()(CSshConnection* connection) const;
+};
+
+// Connection states; the numbers are part of the host contract (State property, OnStateChange).
+enum ConnectionState : int32_t {
+    StateDisconnected = 0,
+    StateConnecting = 1,
+    StateAuthenticating = 2,
+    StateIdle = 3,
+    StateReceiving = 4,
+    StateSending = 5,
+    StateExecuting = 6,
+};
+
+// What the next SFTP reply answers.
+enum class OpState : int32_t {
+    None = 0,
+    Start = 1,
+    StatTarget = 2,
+    StatParent = 3,
+    OpenFile = 4,
+    Write = 5,
+    Read = 6,
+    Close = 7,
+    MakeDirectory = 8,
+    RemoveDirectory = 9,
+    Rename = 10,
+    Remove = 11,
+    Stat = 12,
+    SetStat = 13,
+    RealPath = 14,
+    OpenDirectory = 15,
+    ReadDirectory = 16,
+};
+
+// Bits of pendingEvents: while any is set the message pump does nothing.
+enum EventBits : int32_t {
+    EvSendReady = 0x02,
+    EvError = 0x04,
+    EvAccept = 0x08,
+    EvConnected = 0x10,
+    EvClosed = 0x20,
+};
+
+// The component object. Its first bytes are the public struct the host sees (the slot table
+// pointer); everything after is the component's own. Members named get_X / put_X and the
+// methods below are the slots of the table, in the host's argument types.
+class CSftpClient : public ::CSftpClient {
+public:
+    static constexpr int32_t DefaultBufferSize = 32768;
+    static constexpr uint32_t IoSlack = 128;
+
+    // Null when memory is exhausted.
+    static CSftpClient* Create(const SftpEvents* events);
+    ~CSftpClient();
+    CSftpClient(const CSftpClient&) = delete;
+    CSftpClient& operator=(const CSftpClient&) = delete;
+
+    // True when p is a live component made by Create (the thunks check every call).
+    static bool IsComponent(const ::CSftpClient* p);
+
+    // ---- operations used across the component ----
+    int32_t RaiseError(int32_t code);
+    int32_t SetErrorText(int32_t code, const char* text);
+    bool SetState(int32_t newState);
+    bool ReportResult(int32_t code, const char* text);
+    int32_t State() const { return state; }
+    int32_t EffectiveBufferSize() const { return bufferSize; }
+
+    // ---- slots ----
+    int32_t MakeDirectory(VARIANT remote);
+    int32_t RemoveDirectory(VARIANT remote);
+    int32_t DeleteFile(VARIANT remote);
+    int32_t ResolvePath(VARIANT remote);
+    int32_t ListDirectory(VARIANT remote);
+    int32_t GetAttributes(VARIANT remote, VARIANT_BOOL follow);
+    int32_t Upload(VARIANT local, VARIANT remote);
+    int32_t UploadData(const uint8_t* data, int32_t length, VARIANT remote);
+    int32_t Download(VARIANT local, VARIANT remote);
+    int32_t DownloadData(VARIANT remote);
+    int32_t UploadDataAt(const uint8_t* data, int32_t length, VARIANT remote, uint32_t offsetLow,
+                         uint32_t offsetHigh);
+    int32_t DownloadDataRange(VARIANT remote, uint32_t offsetLow, uint32_t offsetHigh, int32_t size);
+    int32_t Reserved13(int32_t) { return 0; }
+    int32_t DownloadDataRangeFresh(VARIANT remote, uint32_t offsetLow, uint32_t offsetHigh, int32_t size);
+    int32_t UploadTextAt(BSTR text, VARIANT remote, uint32_t offsetLow, uint32_t offsetHigh);
+    int32_t DownloadRange(VARIANT local, VARIANT remote, uint32_t offsetLow, uint32_t offsetHigh, int32_t size);
+    int32_t UploadAt(VARIANT local, VARIANT remote, uint32_t offsetLow, uint32_t offsetHigh);
+    int32_t CloseRemoteHandle();
+    int32_t AppendText(BSTR text, VARIANT remote);
+    int32_t AppendFile(VARIANT local, VARIANT remote);
+    int32_t get_UtcTimes(int32_t* value);
+    int32_t put_UtcTimes(int32_t value);
+    int32_t ListFindData(VARIANT remote);
+    int32_t get_CompressionLevel(int16_t* value);
+    int32_t put_CompressionLevel(int16_t value);
+    int32_t get_ProxyPort(int32_t* value);
+    int32_t put_ProxyPort(int32_t value);
+    int32_t get_ProxyPassword(BSTR* value);
+    int32_t put_ProxyPassword(BSTR value);
+    int32_t get_ProxyUsername(BSTR* value);
+    int32_t put_ProxyUsername(BSTR value);
+    int32_t get_ProxyHost(BSTR* value);
+    int32_t put_ProxyHost(BSTR value);
+    int32_t get_ProxyType(int32_t* value);
+    int32_t put_ProxyType(int32_t value);
+    int32_t get_ServerStatusCode(int16_t* value);
+    int32_t get_ServerStatusText(BSTR* value);
+    int32_t get_BufferSize(int32_t* value);
+    int32_t put_BufferSize(int32_t value);
+    int32_t Abort();
+    int32_t get_LastError(int16_t* value);
+    int32_t put_UserData(VARIANT value);
+    int32_t get_UserData(VARIANT* value);
+    int32_t GetErrorText(int16_t code, BSTR* text);
+    int32_t ListNames(VARIANT remote);
+    int32_t DownloadDataFresh(VARIANT remote);
+    int32_t UploadText(BSTR text, VARIANT remote);
+    int32_t SetAttributesShort(VARIANT remote, VARIANT sizeLow, VARIANT uid, VARIANT gid, VARIANT permissions,
+                               VARIANT accessTime, VARIANT modifyTime);
+    int32_t SetAttributes(VARIANT remote, VARIANT sizeLow, VARIANT sizeHigh, VARIANT uid, VARIANT gid,
+                          VARIANT permissions, VARIANT accessTime, VARIANT modifyTime);
+    int32_t get_PrivateKey(VARIANT* value);
+    int32_t put_PrivateKey(VARIANT value);
+    int32_t get_ServerIdentification(BSTR* value);
+    int32_t get_AuthenticationType(int32_t* value);
+    int32_t put_AuthenticationType(int32_t value);
+    int32_t get_ResultText(BSTR* value);
+    int32_t get_TransferMode(int32_t* value);
+    int32_t put_TransferMode(int32_t value);
+    int32_t ListCheck(VARIANT remote);
+    int32_t Rename(BSTR newPath, VARIANT remote);
+    int32_t get_Resume(VARIANT_BOOL* value);
+    int32_t put_Resume(VARIANT_BOOL value);
+    int32_t get_RemotePath(BSTR* value);
+    int32_t put_RemotePath(BSTR value);
+    int32_t get_LocalPath(BSTR* value);
+    int32_t put_LocalPath(BSTR value);
+    int32_t get_UserText(BSTR* value);
+    int32_t put_UserText(BSTR value);
+    int32_t get_CipherType(int32_t* value);
+    int32_t put_CipherType(int32_t value);
+    int32_t GetStateText(VARIANT stateNumber, BSTR* text);
+    int32_t get_State(int32_t* value);
+    int32_t get_Password(BSTR* value);
+    int32_t put_Password(BSTR value);
+    int32_t get_Username(BSTR* value);
+    int32_t put_Username(BSTR value);
+    int32_t Reserved76() { return 0; }
+    int32_t DownloadFresh(VARIANT local, VARIANT remote);
+    int32_t UploadFresh(VARIANT local, VARIANT remote);
+    int32_t get_Blocking(VARIANT_BOOL* value);
+    int32_t put_Blocking(VARIANT_BOOL value);
+    int32_t Disconnect();
+    int32_t Connect(VARIANT host, VARIANT port);
+    int32_t get_Timeout(int16_t* value);
+    int32_t put_Timeout(int16_t value);
+    int32_t put_ReceiveTimeout(int32_t value);
+    int32_t put_SendTimeout(int32_t value);
+    int32_t get_Version(BSTR* value);
+    int32_t Reserved88(int32_t) { return 0; }
+    int32_t get_Port(int32_t* value);
+    int32_t put_Port(int32_t value);
+    int32_t get_Hostname(BSTR* value);
+    int32_t put_Hostname(BSTR value);
+    int32_t get_LocalHostname(BSTR* value);
+    int32_t put_LocalHostname(BSTR value);
+    int32_t get_LocalAddress(BSTR* value);
+    int32_t put_LocalAddress(BSTR value);
+    int32_t ImportPrivateKey(const char* path, const char* passphrase);
+    int32_t PollReceive();
+    int32_t DrainSocket();
+    int32_t ClearBannerText();
+    int32_t ClearChannelOutput();
+
+private:
+    explicit CSftpClient(const SftpEvents* events);
+    // Replaces the path field by a path VARIANT's text; other VARIANT types leave it.
+    static void TakePathVariant(CWideString& field, const VARIANT& path);
+    int32_t NotBuilt() { return RaiseError(E_NOTIMPL); }
+    bool AllocateTransferBuffers(int32_t effectiveSize);
+
+public:
+    // ---- fields: the settings the engine and the operations read ----
+    const SftpEvents* events = nullptr;
+    std::mutex lock;
+    CWideString LocalAddress;
+    CWideString LocalHostname;
+    CWideString Hostname;
+    CWideString UserText;
+    CWideString Username;
+    CWideString Password;
+    CWideString localPath;
+    CWideString remotePath;
+    CWideString RemotePath;
+    CWideString LocalPath;
+    CWideString lastErrorText;
+    CWideString ResultText;
+    CWideString ServerIdentification;
+    CWideString hostKeyAlgorithm;
+    CWideString ServerStatusText;
+    int32_t Port = 22;
+    int16_t Timeout = 60;
+    int16_t ServerStatusCode = 0;
+    int32_t SendTimeout = 60000;
+    int32_t ReceiveTimeout = 60000;
+    int16_t CompressionLevel = 0;
+    std::unique_ptr<CByteBuffer> privateKey;
+    std::unique_ptr<CByteBuffer> nameScratch;
+    int32_t state = StateDisconnected;
+    int32_t AuthenticationType = 1;
+    bool Blocking = false;
+    bool Resume = false;
+    bool appendMode = false;
+    bool operationPending = false;
+    bool abortRequested = false;
+    int32_t listMode = 2;
+    int32_t pendingEvents = 0;
+    int32_t lastError = 0;
+    int32_t bufferSize = DefaultBufferSize;
+    int32_t BufferSize = 0;
+    std::unique_ptr<uint8_t[]> ioBuffer;
+    size_t ioBufferSize = 0;
+    std::unique_ptr<uint8_t[]> convertBuffer;
+    size_t convertBufferSize = 0;
+    int32_t CipherType = 0;
+    int32_t TransferMode = 0;
+    OpState operationState = OpState::Start;
+    uint32_t requestId = 0;
+    CTransferBlock transfer;
+    std::string tempFilePath;
+    int32_t privateKeyIsText = 1;
+    VARIANT UserData;
+    std::unique_ptr<CSshConnection, CConnectionDeleter> session;
+    void* notifyWindow = nullptr;
+    CWideString ProxyHost;
+    CWideString ProxyUsername;
+    CWideString ProxyPassword;
+    int32_t ProxyType = 0;
+    int32_t ProxyPort = 1080;
+    int32_t UtcTimes = 0;
+    double standardBiasDays = 0;
+    double daylightBiasDays = 0;
+    int32_t standardBiasSeconds = 0;
+    int32_t daylightBiasSeconds = 0;
+    platform::TimeZoneInformation timeZone;
+};
+
+}  // namespace velunor

@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "base/CByteBuffer.h"
-TEST(CByteBuffer, Builds) { velunor::CByteBuffer b; EXPECT_EQ(b.Length(), 0u); }
