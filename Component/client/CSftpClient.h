@@ -14,6 +14,8 @@
 namespace velunor {
 
 class CSshConnection;
+class CSftpPacketSink;
+struct CSftpPacket;
 
 // Destroys a connection object where its type is complete.
 struct CConnectionDeleter {
@@ -85,6 +87,14 @@ public:
     bool ReportResult(int32_t code, const char* text);
     int32_t State() const { return state; }
     int32_t EffectiveBufferSize() const { return bufferSize; }
+
+    // The end of every operation-starting method: with Blocking set, pumps until the operation
+    // has ended (or the connection has) and returns its code; otherwise 0 at once.
+    int32_t WaitForCompletion();
+    // One step of a blocking wait: polls the socket and dispatches this thread's messages.
+    void PumpOnce();
+    // The SFTP response dispatcher: one complete incoming packet from the session channel.
+    void OnSftpPacket(CSftpPacket& packet);
 
     // ---- slots ----
     int32_t MakeDirectory(VARIANT remote);
@@ -251,6 +261,8 @@ public:
     int32_t privateKeyIsText = 1;
     VARIANT UserData;
     std::unique_ptr<CSshConnection, CConnectionDeleter> session;
+    // Where SFTP requests go: the session while one is connected (not owned).
+    CSftpPacketSink* sftpSink = nullptr;
     void* notifyWindow = nullptr;
     CWideString ProxyHost;
     CWideString ProxyUsername;

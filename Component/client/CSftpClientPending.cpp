@@ -57,3 +57,10 @@ int32_t CSftpClient::ClearChannelOutput() { return session ? NotBuilt() : 0; }
 void CConnectionDeleter::operator()(CSshConnection*) const {}
 
 }  // namespace velunor
+
+namespace velunor {
+
+void CSftpClient::PumpOnce() {}
+void CSftpClient::OnSftpPacket(CSftpPacket&) {}
+
+}  // namespace velunor
