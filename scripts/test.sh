@@ -9,7 +9,7 @@ bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUNOR_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && ctest --output-on-failure --timeout 1800)
 }

@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "client/ErrorTable.h"
-#include "platform/HostInfo.h"
+#include "platform/Sockets.h"
 #include "platform/SystemErrors.h"
 
 namespace velunor {
@@ -52,8 +52,9 @@ CSftpClient::CSftpClient(const SftpEvents* hostEvents) {
 
     std::string hostName = platform::LocalHostName();
     LocalHostname = CWideString::FromUtf8(hostName);
-    std::string address = platform::FirstIpv4Address(hostName);
-    if (!address.empty()) LocalAddress = CWideString::FromUtf8(address);
+    uint32_t address = platform::AddressNone;
+    if (!hostName.empty() && platform::LookupHostIPv4(hostName.c_str(), &address) == 0)
+        LocalAddress = CWideString::FromUtf8(platform::FormatDottedAddress(address));
 
     AllocateTransferBuffers(DefaultBufferSize);
 
