@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "base/CByteBuffer.h"
 #include "base/CWideString.h"
+#include "platform/Messages.h"
 #include "platform/TimeZone.h"
 #include "sftp/CTransferBlock.h"
 #include "velunor/sftp.h"
@@ -95,6 +97,20 @@ public:
     void PumpOnce();
     // The SFTP response dispatcher: one complete incoming packet from the session channel.
     void OnSftpPacket(CSftpPacket& packet);
+
+    // ---- what the session reports (all on the host's thread, inside a socket or timer event) ----
+    // The connection attempt has ended: 0 when the SFTP subsystem is ready, else the error. On
+    // an error the session is retired before this returns: the caller must not touch it again.
+    void OnConnectFinished(int32_t code);
+    // The socket was closed (0 for an orderly close); the session is retired likewise.
+    void OnConnectionClosed(int32_t error);
+    void OnSessionTimer(int32_t timerId);
+    void OnSessionAccept(int32_t code);
+    void OnSendReady(int32_t code);
+
+    // Host callbacks that may re-enter the component: socket and timer events for the session
+    // are held while they run and replayed afterwards.
+    void FireGuarded(const std::function<void()>& call);
 
     // ---- slots ----
     int32_t MakeDirectory(VARIANT remote);
@@ -207,6 +223,10 @@ private:
     // Replaces the path field by a path VARIANT's text; other VARIANT types leave it.
     static void TakePathVariant(CWideString& field, const VARIANT& path);
     int32_t NotBuilt() { return RaiseError(E_NOTIMPL); }
+    // Moves the connection object out of reach; it is freed once no call is on the stack.
+    void RetireSession();
+    int32_t FailConnect(int32_t code);
+    void CloseTransferFile();
     bool AllocateTransferBuffers(int32_t effectiveSize);
 
 public:
@@ -263,7 +283,7 @@ public:
     std::unique_ptr<CSshConnection, CConnectionDeleter> session;
     // Where SFTP requests go: the session while one is connected (not owned).
     CSftpPacketSink* sftpSink = nullptr;
-    void* notifyWindow = nullptr;
+    platform::HWND notifyWindow = nullptr;
     CWideString ProxyHost;
     CWideString ProxyUsername;
     CWideString ProxyPassword;

@@ -7,6 +7,7 @@
 #include "client/CSftpClient.h"
 #include "client/CallDepth.h"
 #include "client/ErrorTable.h"
+#include "platform/Messages.h"
 
 namespace velunor {
 
@@ -177,5 +178,12 @@ VELUNOR_API void SFTP_Delete(::CSftpClient* client) {
 }
 
 VELUNOR_API void SFTP_Delete_Msg(void* block) { std::free(block); }
+
+// Dispatching reaches the components' handlers, so it counts as a call into them: a component
+// deleted from a callback fired here goes when the dispatch returns.
+VELUNOR_API int32_t SFTP_PumpMessages(int32_t timeoutMs) {
+    velunor::CCallDepth scope;
+    return velunor::platform::PumpThreadMessages(timeoutMs);
+}
 
 }  // extern "C"

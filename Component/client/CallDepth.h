@@ -1,8 +1,10 @@
 #pragma once
 
-namespace velunor {
+#include <memory>
 
-class CSftpClient;
+#include "client/CSftpClient.h"
+
+namespace velunor {
 
 // Counts the calls into the component on this thread (slots, and the dispatch of its messages).
 // A component deleted from inside one of them, typically from a host callback, is destroyed when
@@ -16,6 +18,8 @@ public:
 
     // Destroys at once when no call is in progress, else when the outermost one ends.
     static void Destroy(CSftpClient* client);
+    // A connection object whose handlers may still be on the stack: freed with the same rule.
+    static void Retire(std::unique_ptr<CSshConnection, CConnectionDeleter> connection);
     static bool Inside();
     // True once Destroy has been asked for this component and it waits for the stack to unwind.
     static bool Doomed(const CSftpClient* client);

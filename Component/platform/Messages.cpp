@@ -157,9 +157,9 @@ bool WaitMessage(int64_t timeoutMs) {
 
 }  // namespace velunor::platform
 
-using namespace velunor::platform;
+namespace velunor::platform {
 
-extern "C" VELUNOR_API int32_t SFTP_PumpMessages(int32_t timeoutMs) {
+int32_t PumpThreadMessages(int32_t timeoutMs) {
     // Only a fault could keep posting for ever; this many in one call means the host gets control
     // back and the rest waits for its next call.
     constexpr int32_t kMaxPerCall = 65536;
@@ -184,3 +184,5 @@ extern "C" VELUNOR_API int32_t SFTP_PumpMessages(int32_t timeoutMs) {
         return 0;
     }
 }
+
+}  // namespace velunor::platform

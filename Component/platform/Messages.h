@@ -68,5 +68,8 @@ bool KillTimer(HWND window, uintptr_t id);
 // Waits at most timeoutMs (negative: without limit) until the calling thread has a message or a
 // due timer; true when it has one.
 bool WaitMessage(int64_t timeoutMs);
+// Dispatches the calling thread's posted messages and due timers, waiting at most timeoutMs for
+// the first; returns how many were dispatched. The exported pump entry point runs this.
+int32_t PumpThreadMessages(int32_t timeoutMs);
 
 }  // namespace velunor::platform

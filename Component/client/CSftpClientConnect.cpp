@@ -1,0 +1,257 @@
+#include <string>
+
+#include "client/CSftpClient.h"
+#include "client/CallDepth.h"
+#include "client/ErrorTable.h"
+#include "net/CPumpTarget.h"
+#include "net/CSshConnection.h"
+#include "net/MessagePump.h"
+#include "platform/Clock.h"
+#include "platform/Sockets.h"
+
+namespace velunor {
+
+namespace {
+
+constexpr int32_t kInactivityTimer = 1;
+constexpr int32_t kConnectWaitMs = 30000;
+constexpr uint32_t kLivenessRetryMs = 100;
+constexpr int32_t kDrainRounds = 5;
+constexpr int64_t kDrainPollMicros = 100;
+constexpr uint32_t kDrainPauseMs = 100;
+constexpr int32_t kDrainChunk = 16384;
+
+// What the pump step needs from the component, as an adapter: the component's first bytes are
+// the host's slot table pointer, so it cannot carry a vtable of its own.
+class CClientPumpTarget final : public CPumpTarget {
+public:
+    explicit CClientPumpTarget(CSftpClient& c) : client(c) {}
+    int32_t PendingEvents() const override { return client.pendingEvents; }
+    bool Blocking() const override { return client.Blocking; }
+    int32_t ConnectionState() const override { return client.state; }
+    int32_t ProxyType() const override { return client.ProxyType; }
+    CSshConnection* Connection() override { return client.session.get(); }
+    std::mutex& SocketLock() override { return client.lock; }
+    void Disconnect() override { client.Disconnect(); }
+
+private:
+    CSftpClient& client;
+};
+
+bool NegotiatingProxy(int32_t type) {
+    return type == CSshConnection::ProxySocks4 || type == CSshConnection::ProxySocks5 ||
+           type == CSshConnection::ProxyHttp || type == CSshConnection::ProxySocks4a;
+}
+
+}  // namespace
+
+void CConnectionDeleter::operator()(CSshConnection* connection) const { delete connection; }
+
+void CSftpClient::RetireSession() {
+    sftpSink = nullptr;
+    if (session) CCallDepth::Retire(std::move(session));
+}
+
+void CSftpClient::CloseTransferFile() {
+    platform::CloseFile(transfer.localFile);
+    transfer.Reset();
+}
+
+void CSftpClient::FireGuarded(const std::function<void()>& call) {
+    // A retired session is freed only when the outermost call returns, so s outlives the call
+    // even if the host disconnects or reconnects from inside it.
+    CSshConnection* s = session.get();
+    if (s) s->HoldNotifications();
+    call();
+    if (s) s->ReleaseNotifications();
+}
+
+int32_t CSftpClient::FailConnect(int32_t code) {
+    RetireSession();
+    SetState(StateDisconnected);
+    lastError = code;
+    return RaiseError(code);
+}
+
+int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
+    abortRequested = false;
+    if (state != StateDisconnected) return RaiseError(Err::CannotConnectNow);
+    if (CipherType == 1) return RaiseError(Err::SingleDes);
+    RetireSession();
+    if (Username.Empty() || ((AuthenticationType == 0 || AuthenticationType == 2) && privateKey->Length() == 0))
+        return RaiseError(Err::LoginError);
+    TakePathVariant(Hostname, host);
+    if (Hostname.Empty()) return RaiseError(Err::HostnameNotSet);
+    if (port.vt == VT_I4) {
+        Port = port.u.lVal;
+    } else {
+        VARIANT converted;
+        VariantInit(&converted);
+        if (VariantChangeType(&converted, &port, 0, VT_I4) == S_OK) Port = converted.u.lVal;
+    }
+    // Negotiating proxies arrive with their own step; until then they are refused, not faked.
+    if (NegotiatingProxy(ProxyType)) return RaiseError(E_NOTIMPL);
+    ServerIdentification = CWideString("");
+
+    session.reset(new CSshConnection(this, bufferSize));
+    session->proxyUsername = ProxyUsername;
+    session->proxyPassword = ProxyPassword;
+    session->proxyHost = ProxyHost;
+    session->proxyPort = ProxyPort;
+    session->proxyType = ProxyType;
+    if (!session->CreateSocket()) {
+        int32_t code = platform::GetLastSocketError();
+        RetireSession();
+        return RaiseError(code != 0 ? code : Err::WsaInvalidArgument);
+    }
+    session->notifyWindow = notifyWindow;
+    session->SetTimeouts(SendTimeout, ReceiveTimeout);
+
+    lastError = 0;
+    session->SetTimer(Timeout, kInactivityTimer);
+    pendingEvents = 0;
+    ServerStatusCode = 0;
+    ServerStatusText.Reset();
+    SetState(StateConnecting);
+
+    session->SetNonBlocking(1);
+    std::string hostName = Hostname.ToUtf8();
+    if (session->Connect(hostName.c_str(), Port) != 0) {
+        int32_t code = session->connectError;
+        if (code == Err::WsaWouldBlock) {
+            std::string status = hostName + " connecting...\r\n";
+            session->PostStatus(1, status.c_str(), -1);
+            code = session->WaitForConnect(kConnectWaitMs);
+        }
+        // A failure with no code of its own must never read as success.
+        if (code != 0) return FailConnect(code);
+    }
+    if (!Blocking) return 0;
+
+    session->SetNonBlocking(0);
+    bool alive = true;
+    bool polled = false;
+    while (pendingEvents == 0) {
+        if (abortRequested) break;
+        if (state >= StateIdle || lastError != 0 || !alive) break;
+        PumpOnce();
+        if (polled) {
+            alive = PollReceive() != 0;
+        } else if (PollReceive() != 0) {
+            if (ProxyType != 0 && session) session->OnSend(0);
+            polled = true;
+        } else {
+            platform::Sleep(kLivenessRetryMs);
+        }
+    }
+    if (abortRequested) {
+        lastError = Err::AbortedByUser;
+        abortRequested = false;
+    }
+    if (!alive) Disconnect();
+    if (pendingEvents & EvConnected) return 0;
+    if (lastError != 0) return lastError;
+    return RaiseError(Err::Unrecognized);
+}
+
+int32_t CSftpClient::Disconnect() {
+    if (state == StateDisconnected) return 0;
+    if (!session) {
+        state = StateDisconnected;
+        return 0;
+    }
+    session->KillTimer(kInactivityTimer);
+    if (session->socketHandle != 0) session->CloseSocket();
+    SetState(StateDisconnected);
+    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    CloseTransferFile();
+    FireGuarded([this] {
+        if (events && events->OnDisconnect) events->OnDisconnect(this);
+    });
+    return 0;
+}
+
+void CSftpClient::OnConnectFinished(int32_t code) {
+    if (code == 0) {
+        SetState(StateIdle);
+        FireGuarded([this] {
+            if (events && events->OnConnected) events->OnConnected(this, 0, "");
+        });
+        pendingEvents |= EvConnected;
+        return;
+    }
+    lastError = code;
+    pendingEvents |= EvError;
+    RetireSession();
+    const char* text = ErrorMessage(code);
+    if (events && events->OnConnected) events->OnConnected(this, code, text ? text : "");
+    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    if (events && events->OnDisconnect) events->OnDisconnect(this);
+    SetState(StateDisconnected);
+}
+
+void CSftpClient::OnConnectionClosed(int32_t error) {
+    if (session) session->KillTimer(kInactivityTimer);
+    if (error != 0) {
+        lastError = error;
+        pendingEvents |= EvError;
+    }
+    RetireSession();
+    CloseTransferFile();
+    SetState(StateDisconnected);
+    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    if (events && events->OnDisconnect) events->OnDisconnect(this);
+    pendingEvents |= EvClosed;
+}
+
+void CSftpClient::OnSessionTimer(int32_t) {
+    if (Timeout == 0) return;
+    lastError = Err::TimedOut;
+    pendingEvents |= EvError;
+    if (session) session->KillTimer(kInactivityTimer);
+    if (state == StateConnecting)
+        OnConnectFinished(Err::TimedOut);
+    else if (state != StateDisconnected)
+        Disconnect();
+}
+
+void CSftpClient::OnSessionAccept(int32_t) { pendingEvents |= EvAccept; }
+
+void CSftpClient::OnSendReady(int32_t) {
+    pendingEvents |= EvSendReady;
+    if (session && session->sftpOut.Length() != 0) session->FlushSftpQueue();
+}
+
+void CSftpClient::PumpOnce() {
+    CClientPumpTarget target(*this);
+    velunor::PumpOnce(target);
+}
+
+int32_t CSftpClient::PollReceive() {
+    CClientPumpTarget target(*this);
+    return velunor::PollReceive(target);
+}
+
+int32_t CSftpClient::DrainSocket() {
+    if (PollReceive() == 0) return 0;
+    char discard[kDrainChunk];
+    for (int32_t i = 0; i < kDrainRounds && session; ++i) {
+        if (platform::WaitSocketReadable(session->socketHandle, kDrainPollMicros) > 0)
+            platform::Recv(session->socketHandle, discard, kDrainChunk, 0);
+        else
+            platform::Sleep(kDrainPauseMs);
+    }
+    return 0;
+}
+
+int32_t CSftpClient::ClearBannerText() {
+    if (session) session->bannerText.Clear();
+    return 0;
+}
+
+int32_t CSftpClient::ClearChannelOutput() {
+    if (session) session->channelOut.Clear();
+    return 0;
+}
+
+}  // namespace velunor
