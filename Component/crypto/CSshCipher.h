@@ -24,6 +24,12 @@ public:
     const char* name = "none";
     int blockSize = 8;
     int keyLength = 0;
+
+protected:
+    // Whether a call may run: at least one block, whole blocks only, and both buffers present.
+    bool AcceptsLength(unsigned char* out, const unsigned char* in, int length) const {
+        return length > 0 && length % blockSize == 0 && out != nullptr && in != nullptr;
+    }
 };
 
 }  // namespace velunor
