@@ -13,6 +13,12 @@ namespace {
 
 constexpr uint8_t kNewKeys = 21;
 
+// Table rows print as their label in failure messages.
+template <class Row>
+auto operator<<(std::ostream& os, const Row& row) -> decltype(row.label, os) {
+    return os << row.label;
+}
+
 Bytes EncodedString(const Bytes& body) {
     Bytes out = {uint8_t(body.size() >> 24), uint8_t(body.size() >> 16), uint8_t(body.size() >> 8),
                  uint8_t(body.size())};

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,8 @@ struct Suite {
     const char* mac;     // "hmac-sha1", "hmac-md5" or "none"
     bool compress;
 };
+
+inline std::ostream& operator<<(std::ostream& os, const Suite& s) { return os << s.label; }
 
 inline std::unique_ptr<CSshCipher> MakeCipher(const Suite& s, uint8_t seed) {
     std::unique_ptr<CSshCipher> c;
