@@ -18,8 +18,12 @@ CSshSession::~CSshSession() { KillTimer(1); }
 
 void CSshSession::OnReceive(int32_t) {}
 void CSshSession::OnSend(int32_t) {}
-void CSshSession::OnAccept(int32_t error) { client->OnSessionAccept(error); }
-void CSshSession::OnTimer(int32_t timerId) { client->OnSessionTimer(timerId); }
+void CSshSession::OnAccept(int32_t error) {
+    if (client) client->OnSessionAccept(error);
+}
+void CSshSession::OnTimer(int32_t timerId) {
+    if (client) client->OnSessionTimer(timerId);
+}
 
 void CSshSession::OnConnect(int32_t error) {
     if (connected) return;
@@ -51,7 +55,11 @@ int32_t CSshSession::SendData(const uint8_t* data, int32_t length, int32_t flags
 
 void CSshSession::FlushSftpQueue() {}
 
-void CSshSession::ReportConnectFinished(int32_t code) { client->OnConnectFinished(code); }
-void CSshSession::ReportClosed(int32_t error) { client->OnConnectionClosed(error); }
+void CSshSession::ReportConnectFinished(int32_t code) {
+    if (client) client->OnConnectFinished(code);
+}
+void CSshSession::ReportClosed(int32_t error) {
+    if (client) client->OnConnectionClosed(error);
+}
 
 }  // namespace velunor
