@@ -95,6 +95,15 @@ int32_t CSshConnection::Receive(char* buffer, int32_t length, int32_t flags) {
     return int32_t(n);
 }
 
+// The packet stream too may have started inside the bytes that came behind a proxy's reply.
+int32_t CSshConnection::ReadStream(uint8_t* buffer, int32_t length) {
+    if (leftover.Length() == 0 || length <= 0) return CSshSession::ReadStream(buffer, length);
+    uint32_t n = std::min(uint32_t(length), leftover.Length());
+    leftover.Read(buffer, n);
+    if (leftover.Length() != 0) PostSocketEvent(SocketEvent::Read);
+    return int32_t(n);
+}
+
 void CSshConnection::OnReceive(int32_t error) {
     if (Negotiating()) return;
     CSshSession::OnReceive(error);

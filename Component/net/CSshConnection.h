@@ -39,6 +39,7 @@ public:
     int32_t WaitForConnect(int32_t timeoutMs);
 
     int32_t Receive(char* buffer, int32_t length, int32_t flags) override;
+    int32_t ReadStream(uint8_t* buffer, int32_t length) override;
     void OnReceive(int32_t error) override;
     void OnSend(int32_t error) override;
     void OnConnect(int32_t error) override;

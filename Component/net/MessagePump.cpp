@@ -107,7 +107,7 @@ void PumpOnce(CPumpTarget& target) {
                         connection->proxyHost.ToUtf8() + " proxy connected...\r\n";
                     connection->PostStatus(1, status.c_str(), -1);
                 }
-            } else if (!proxyStarting && connection->sftpOut.Length() != 0) {
+            } else if (!proxyStarting && connection->OutputWaiting()) {
                 // Nothing to read, so the step sends instead; the flush needs the socket taken as
                 // writable for the moment.
                 const bool wasWritable = connection->writable;
