@@ -1,0 +1,225 @@
+// The real-server fixtures checked against real peers (OpenSSH's tools, an asyncssh client),
+// without the client under test: if these fail, every end-to-end test built on them would too.
+#include "support/AsyncSshServer.h"
+#include "support/LocalPort.h"
+#include "support/ProcessRunner.h"
+#include "support/SshKeys.h"
+#include "support/SshdServer.h"
+#include "support/TempDir.h"
+#include "support/TestAccount.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+using namespace velunor::test;
+
+namespace {
+
+constexpr auto kLineTimeout = std::chrono::seconds(10);
+
+// Host key fingerprints as a third party sees them: ssh-keyscan fetches the keys over the
+// wire, ssh-keygen hashes them.
+::testing::AssertionResult ScannedMd5(uint16_t port, const TempDir& dir, std::vector<KeyFingerprint>& out) {
+    CommandResult scan = RunCommand("/usr/bin/ssh-keyscan", {"-T", "10", "-t", "rsa,dsa", "-p", std::to_string(port),
+                                                             "127.0.0.1"},
+                                    std::chrono::seconds(30));
+    if (!scan.Ok() || scan.out.empty()) return ::testing::AssertionFailure() << scan.description;
+    std::string path = dir.WriteFile("scanned", scan.out);
+    return Md5Fingerprints(path, out);
+}
+
+void ExpectAnnouncedKeys(uint16_t port, const std::vector<SshKeyFiles>& reported) {
+    EXPECT_EQ(ReadFirstLine(port, kLineTimeout).rfind("SSH-2.0-", 0), 0u);
+    TempDir scratch;
+    std::vector<KeyFingerprint> scanned;
+    ASSERT_TRUE(ScannedMd5(port, scratch, scanned));
+    std::vector<std::string> seen, expected;
+    for (const auto& f : scanned) seen.push_back(f.md5);
+    for (const auto& k : reported) {
+        EXPECT_EQ(std::count(k.md5.begin(), k.md5.end(), ':'), 15) << k.md5;
+        expected.push_back(k.md5);
+    }
+    std::sort(seen.begin(), seen.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
+
+TEST(ServerFixtures, SshdAnnouncesItselfWithTheHostKeysItReports) {
+    SshdServer sshd;
+    ASSERT_TRUE(sshd.Start()) << sshd.Describe();
+    ASSERT_EQ(sshd.HostKeys().size(), 2u);
+    EXPECT_FALSE(sshd.HostKeyMd5("ssh-rsa").empty());
+    EXPECT_FALSE(sshd.HostKeyMd5("ssh-dss").empty());
+    ExpectAnnouncedKeys(sshd.Port(), sshd.HostKeys());
+}
+
+TEST(ServerFixtures, AsyncSshAnnouncesItselfWithTheHostKeysItReports) {
+    AsyncSshServer server;
+    ASSERT_TRUE(server.Start()) << server.Describe();
+    ASSERT_EQ(server.HostKeys().size(), 2u);
+    ExpectAnnouncedKeys(server.Port(), server.HostKeys());
+}
+
+TEST(ServerFixtures, StoppedServersFreeTheirPortAndLeaveNoChild) {
+    SshdServer sshd;
+    ASSERT_TRUE(sshd.Start()) << sshd.Describe();
+    AsyncSshServer server;
+    ASSERT_TRUE(server.Start()) << server.Describe();
+    pid_t pids[] = {sshd.Pid(), server.Pid()};
+    uint16_t ports[] = {sshd.Port(), server.Port()};
+    sshd.Stop();
+    server.Stop();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(WaitForTcpPort(ports[i], std::chrono::milliseconds(200)));
+        // Reaped: the pid is no child of ours any more, not even a zombie.
+        EXPECT_EQ(waitpid(pids[i], nullptr, WNOHANG), -1);
+    }
+}
+
+TEST(SshdConfig, TheLegacyOptionSetPassesSshdsOwnCheckAndAnUnknownCipherDoesNot) {
+    SshdServer sshd;
+    ASSERT_TRUE(sshd.Prepare());
+    CommandResult check = CheckSshdConfig(sshd.ConfigPath());
+    EXPECT_TRUE(check.Ok()) << check.description;
+
+    CommandResult dump = DumpSshdConfig(sshd.ConfigPath());
+    ASSERT_TRUE(dump.Ok()) << dump.description;
+    for (const char* want : {"aes128-cbc", "aes192-cbc", "aes256-cbc", "3des-cbc", "hmac-md5", "hmac-sha1",
+                             "diffie-hellman-group1-sha1", "ssh-dss", "ssh-rsa"})
+        EXPECT_NE(dump.out.find(want), std::string::npos) << want << " missing from sshd -T";
+
+    SshdServer refused;
+    SshdOptions options;
+    options.ciphers = "+blowfish-cbc";  // gone from this sshd
+    ASSERT_TRUE(refused.Prepare(options));
+    EXPECT_FALSE(CheckSshdConfig(refused.ConfigPath()).Ok());
+}
+
+// Logins through a short asyncssh client, each with the server options it needs.
+namespace {
+
+enum class Peer { Sshd, AsyncSsh };
+
+struct LoginCase {
+    const char* name;
+    Peer peer;
+    const char* method;
+    std::vector<std::string> clientArgs;  // forced algorithms, answers, ...
+    const char* clientKeyType;            // ssh-keygen type of a client key to authorize, or null
+    int expectExit;                       // 0 logged in, 1 refused
+    void (*tuneSshd)(SshdOptions&) = nullptr;
+    void (*tuneAsync)(AsyncSshOptions&) = nullptr;
+};
+
+const LoginCase kLogins[] = {
+    {"SshdPassword", Peer::Sshd, "password", {"--password", TestAccount::kPassword}, nullptr, 0},
+    {"SshdKeyboardInteractiveThroughPamOnOldAlgorithms", Peer::Sshd, "keyboard-interactive",
+     {"--password", TestAccount::kPassword, "--encryption", "aes128-cbc", "--mac", "hmac-md5", "--kex",
+      "diffie-hellman-group1-sha1", "--host-key-alg", "ssh-dss"},
+     nullptr, 0},
+    {"SshdTripleDesWithCompression", Peer::Sshd, "password",
+     {"--password", TestAccount::kPassword, "--encryption", "3des-cbc", "--mac", "hmac-sha1", "--host-key-alg",
+      "ssh-rsa", "--compression", "zlib@openssh.com"},
+     nullptr, 0, [](SshdOptions& o) { o.compression = true; }},
+    {"SshdPublicKeyOnly", Peer::Sshd, "publickey", {}, "rsa", 0,
+     [](SshdOptions& o) { o.authenticationMethods = "publickey"; }},
+    {"SshdWrongPassword", Peer::Sshd, "password", {"--password", "wrong"}, nullptr, 1},
+    {"AsyncSshPasswordOnBlowfishMd5Group1ZlibDss", Peer::AsyncSsh, "password",
+     {"--password", TestAccount::kPassword, "--encryption", "blowfish-cbc", "--mac", "hmac-md5", "--kex",
+      "diffie-hellman-group1-sha1", "--compression", "zlib", "--host-key-alg", "ssh-dss"},
+     nullptr, 0},
+    {"AsyncSshKeyboardInteractiveWithTwoPrompts", Peer::AsyncSsh, "keyboard-interactive",
+     {"--answer", "first", "--answer", "second", "--encryption", "cast128-cbc"}, nullptr, 0, nullptr,
+     [](AsyncSshOptions& o) {
+         o.authMethods = {"keyboard-interactive"};
+         o.kbdPrompts = {{"Code: ", true, "first"}, {"PIN: ", false, "second"}};
+     }},
+    {"AsyncSshWrongAnswer", Peer::AsyncSsh, "keyboard-interactive", {"--answer", "nope"}, nullptr, 1},
+    {"AsyncSshDsaPublicKeyWithSmallRekey", Peer::AsyncSsh, "publickey", {"--encryption", "aes256-cbc"}, "dsa", 0,
+     nullptr,
+     [](AsyncSshOptions& o) {
+         o.authMethods = {"publickey"};
+         o.rekeyBytes = 4096;
+     }},
+    {"AsyncSshNoAuthentication", Peer::AsyncSsh, "none", {}, nullptr, 0, nullptr,
+     [](AsyncSshOptions& o) { o.authMethods = {"none"}; }},
+};
+
+void PrintTo(const LoginCase& c, std::ostream* os) { *os << c.name; }
+
+class FixtureLogin : public ::testing::TestWithParam<LoginCase> {};
+
+}  // namespace
+
+TEST_P(FixtureLogin, ClientSeesTheExpectedOutcome) {
+    const LoginCase& c = GetParam();
+    ASSERT_TRUE(TestAccount::Ensure());
+    TempDir scratch;
+    SshKeyFiles clientKey;
+    if (c.clientKeyType != nullptr) {
+        ASSERT_TRUE(GenerateSshKey(scratch.Path(), "client", c.clientKeyType, clientKey));
+    }
+
+    SshdServer sshd;
+    AsyncSshServer async;
+    uint16_t port;
+    std::string listDir = ".";
+    std::string hostKeyAlg = "ssh-rsa";
+    std::vector<std::string> expectedList;
+    if (c.peer == Peer::Sshd) {
+        SshdOptions options;
+        if (c.tuneSshd) c.tuneSshd(options);
+        ASSERT_TRUE(sshd.Start(options)) << sshd.Describe();
+        if (c.clientKeyType != nullptr) {
+            ASSERT_TRUE(sshd.AddAuthorizedKey(clientKey.publicLine));
+        }
+        port = sshd.Port();
+    } else {
+        AsyncSshOptions options;
+        if (c.tuneAsync) c.tuneAsync(options);
+        ASSERT_TRUE(async.Start(options)) << async.Describe();
+        if (c.clientKeyType != nullptr) {
+            ASSERT_TRUE(async.AddAuthorizedKey(clientKey.publicLine));
+        }
+        ASSERT_TRUE(WriteTextFile(async.SftpRoot() + "/hello.txt", "hello\n"));
+        listDir = "/";  // the SFTP root, not the server's own /
+        expectedList = {"hello.txt"};
+        port = async.Port();
+    }
+
+    std::vector<std::string> args{"-W", "ignore", InteropScript("ssh_client_check.py"), "--port",
+                                  std::to_string(port), "--username", TestAccount::kUser, "--method", c.method,
+                                  "--list", listDir, "--timeout", "40"};
+    args.insert(args.end(), c.clientArgs.begin(), c.clientArgs.end());
+    if (c.clientKeyType != nullptr) args.insert(args.end(), {"--key", clientKey.privatePath});
+    for (size_t i = 0; i + 1 < c.clientArgs.size(); ++i)
+        if (c.clientArgs[i] == "--host-key-alg") hostKeyAlg = c.clientArgs[i + 1];
+
+    CommandResult login = RunCommand(AsyncSshServer::kPython, args, std::chrono::seconds(60));
+    std::string context = login.description + "\n" + (c.peer == Peer::Sshd ? sshd.Describe() : async.Describe());
+    ASSERT_TRUE(login.started && !login.timedOut) << context;
+    ASSERT_EQ(login.exitCode, c.expectExit) << context;
+    if (c.expectExit != 0) return;
+
+    std::string expectedMd5 = c.peer == Peer::Sshd ? sshd.HostKeyMd5(hostKeyAlg) : async.HostKeyMd5(hostKeyAlg);
+    EXPECT_NE(login.out.find("HOSTKEY " + hostKeyAlg + " " + expectedMd5 + "\n"), std::string::npos) << context;
+    for (size_t i = 0; i + 1 < c.clientArgs.size(); ++i) {
+        if (c.clientArgs[i] == "--encryption") {
+            EXPECT_NE(login.out.find("cipher=" + c.clientArgs[i + 1] + " "), std::string::npos) << context;
+        }
+        if (c.clientArgs[i] == "--compression") {
+            EXPECT_NE(login.out.find("compression=" + c.clientArgs[i + 1] + "\n"), std::string::npos) << context;
+        }
+    }
+    EXPECT_NE(login.out.find("AUTH-OK\n"), std::string::npos) << context;
+    for (const auto& name : expectedList) {
+        EXPECT_NE(login.out.find("LIST " + name + "\n"), std::string::npos) << context;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FixtureLogin, ::testing::ValuesIn(kLogins),
+                         [](const ::testing::TestParamInfo<LoginCase>& info) { return std::string(info.param.name); });
