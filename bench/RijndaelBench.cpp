@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crypto/CSshCipher.h"
+#include "crypto/OpenSslHandles.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ void EvpAes128Cbc(benchmark::State& state, bool encrypt) {
     auto key = Pattern(16, 1);
     auto iv = Pattern(16, 2);
     auto packet = Pattern(kPacketBytes, 3);
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    velunor::EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     if (!ctx || EVP_CipherInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(), iv.data(), encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
         state.SkipWithError("EVP AES-128-CBC unavailable");
