@@ -56,13 +56,13 @@ int CDssKey::Verify(const uint8_t* signature, int32_t signatureLength, const uin
     }
     r.release();  // now owned by pair
     s.release();
-    unsigned char* der = nullptr;
-    int derLength = i2d_DSA_SIG(pair.get(), &der);
+    unsigned char* derBytes = nullptr;
+    int derLength = i2d_DSA_SIG(pair.get(), &derBytes);
+    OpenSslBytesPtr der(derBytes);
     if (derLength <= 0) {
         DiscardLibraryErrors();
         return -1;
     }
-    std::unique_ptr<unsigned char, void (*)(unsigned char*)> derHolder(der, [](unsigned char* b) { OPENSSL_free(b); });
 
     uint8_t digest[kSha1Length];
     CWipeGuard digestWipe(digest, sizeof(digest), kDigestWipe);
@@ -73,7 +73,7 @@ int CDssKey::Verify(const uint8_t* signature, int32_t signatureLength, const uin
         DiscardLibraryErrors();
         return -1;
     }
-    int result = EVP_PKEY_verify(ctx.get(), der, size_t(derLength), digest, sizeof(digest));
+    int result = EVP_PKEY_verify(ctx.get(), der.get(), size_t(derLength), digest, sizeof(digest));
     if (result == 1) return 1;
     DiscardLibraryErrors();
     return result == 0 ? 0 : -1;

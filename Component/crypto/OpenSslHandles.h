@@ -25,6 +25,16 @@ struct EvpPkeyCtxFree {
 struct EvpMdCtxFree {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
+struct EvpCipherFree {
+    void operator()(EVP_CIPHER* c) const { EVP_CIPHER_free(c); }
+};
+struct EvpCipherCtxFree {
+    void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+};
+// Bytes the library allocated for the caller, such as a DER encoding.
+struct OpenSslFree {
+    void operator()(unsigned char* b) const { OPENSSL_free(b); }
+};
 struct DsaSigFree {
     void operator()(DSA_SIG* s) const { DSA_SIG_free(s); }
 };
@@ -46,6 +56,9 @@ using BnPtr = std::unique_ptr<BIGNUM, BnClearFree>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyFree>;
 using EvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, EvpPkeyCtxFree>;
 using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, EvpMdCtxFree>;
+using EvpCipherPtr = std::unique_ptr<EVP_CIPHER, EvpCipherFree>;
+using EvpCipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, EvpCipherCtxFree>;
+using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslFree>;
 using DsaSigPtr = std::unique_ptr<DSA_SIG, DsaSigFree>;
 using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree>;
 using ParamPtr = std::unique_ptr<OSSL_PARAM, ParamClearFree>;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "crypto/OpenSslHandles.h"
 #include "unit/crypto/CryptoTestUtil.h"
 
 namespace velunor {
@@ -33,16 +34,15 @@ public:
     // CBC without padding over whole blocks, in one pass from the given IV.
     std::vector<uint8_t> Run(const char* cipherName, bool encrypt, const std::vector<uint8_t>& key,
                              const std::vector<uint8_t>& iv, const std::vector<uint8_t>& input) {
-        EVP_CIPHER* cipher = EVP_CIPHER_fetch(context, cipherName, nullptr);
-        EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+        EvpCipherPtr cipher(EVP_CIPHER_fetch(context, cipherName, nullptr));
+        EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
         std::vector<uint8_t> output(input.size() + 32);
         int n = 0, tail = 0;
-        bool ok = cipher && ctx && EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.data(), encrypt ? 1 : 0, nullptr) == 1 &&
-                  EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                  EVP_CipherUpdate(ctx, output.data(), &n, input.data(), int(input.size())) == 1 &&
-                  EVP_CipherFinal_ex(ctx, output.data() + n, &tail) == 1;
-        EVP_CIPHER_CTX_free(ctx);
-        EVP_CIPHER_free(cipher);
+        bool ok = cipher && ctx &&
+                  EVP_CipherInit_ex2(ctx.get(), cipher.get(), key.data(), iv.data(), encrypt ? 1 : 0, nullptr) == 1 &&
+                  EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+                  EVP_CipherUpdate(ctx.get(), output.data(), &n, input.data(), int(input.size())) == 1 &&
+                  EVP_CipherFinal_ex(ctx.get(), output.data() + n, &tail) == 1;
         if (!ok) return {};
         output.resize(size_t(n + tail));
         return output;

@@ -64,10 +64,11 @@ bool LibraryVerifies(EVP_PKEY* key, const CSecureBlock& blob, const std::vector<
         if (value.size() != 40) return false;
         DsaSigPtr pair(DSA_SIG_new());
         DSA_SIG_set0(pair.get(), BN_bin2bn(value.data(), 20, nullptr), BN_bin2bn(value.data() + 20, 20, nullptr));
-        unsigned char* der = nullptr;
-        int n = i2d_DSA_SIG(pair.get(), &der);
-        value.assign(der, der + n);
-        OPENSSL_free(der);
+        unsigned char* derBytes = nullptr;
+        int n = i2d_DSA_SIG(pair.get(), &derBytes);
+        OpenSslBytesPtr der(derBytes);
+        if (n <= 0) return false;
+        value.assign(der.get(), der.get() + n);
     }
     EvpMdCtxPtr ctx(EVP_MD_CTX_new());
     return EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha1(), nullptr, key) == 1 &&
