@@ -52,7 +52,7 @@ public:
 
     // Received wire bytes; false (nothing kept) when the input buffer cannot hold them.
     [[nodiscard]] bool Feed(const uint8_t* bytes, uint32_t length);
-    bool Feed(std::span<const uint8_t> bytes) { return Feed(bytes.data(), uint32_t(bytes.size())); }
+    [[nodiscard]] bool Feed(std::span<const uint8_t> bytes) { return Feed(bytes.data(), uint32_t(bytes.size())); }
 
     // The next message for the engine: its number with the payload positioned after the type
     // byte, NoMessage while none is complete, Malformed (for good) once the stream is broken.
