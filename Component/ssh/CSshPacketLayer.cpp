@@ -334,6 +334,30 @@ int CSshPacketLayer::FlushOutput(Sink& socket) {
     return sent;
 }
 
+bool CSshPacketLayer::KeyPendingObjects(const KeyMaterial& material) {
+    if (!pendingTxCipher || !pendingRxCipher || !pendingTxMac || !pendingRxMac || !material) return false;
+    auto length = [](int n) { return n > 0 ? uint32_t(n) : 0u; };
+    CSecureBlock ivTx = material('A', length(pendingTxCipher->blockSize));
+    CSecureBlock ivRx = material('B', length(pendingRxCipher->blockSize));
+    CSecureBlock keyTx = material('C', length(pendingTxCipher->keyLength));
+    CSecureBlock keyRx = material('D', length(pendingRxCipher->keyLength));
+    CSecureBlock macTx = material('E', length(pendingTxMac->keyLength));
+    CSecureBlock macRx = material('F', length(pendingRxMac->keyLength));
+    // All or nothing: half-keyed objects must not be put in force.
+    if (!ivTx || !ivRx || !keyTx || !keyRx || !macTx || !macRx) return false;
+    if (ivTx.Length() < length(pendingTxCipher->blockSize) || ivRx.Length() < length(pendingRxCipher->blockSize) ||
+        keyTx.Length() < length(pendingTxCipher->keyLength) || keyRx.Length() < length(pendingRxCipher->keyLength) ||
+        macTx.Length() < length(pendingTxMac->keyLength) || macRx.Length() < length(pendingRxMac->keyLength))
+        return false;
+    pendingTxCipher->SetIv(ivTx.Data());
+    pendingRxCipher->SetIv(ivRx.Data());
+    pendingTxCipher->SetKey(keyTx.Data());
+    pendingRxCipher->SetKey(keyRx.Data());
+    pendingTxMac->TakeKey(macTx.Data());
+    pendingRxMac->TakeKey(macRx.Data());
+    return true;
+}
+
 bool CSshPacketLayer::TakePendingKeys() {
     if (!pendingTxCipher || !pendingRxCipher || !pendingTxMac || !pendingRxMac) return false;
     if (!BlockSizeUsable(*pendingTxCipher) || !BlockSizeUsable(*pendingRxCipher)) return false;

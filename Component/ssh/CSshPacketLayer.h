@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -51,7 +52,7 @@ public:
 
     // Received wire bytes; false (nothing kept) when the input buffer cannot hold them.
     [[nodiscard]] bool Feed(const uint8_t* bytes, uint32_t length);
-    bool Feed(std::span<const uint8_t> bytes) { return Feed(bytes.data(), uint32_t(bytes.size())); }
+    [[nodiscard]] bool Feed(std::span<const uint8_t> bytes) { return Feed(bytes.data(), uint32_t(bytes.size())); }
 
     // The next message for the engine: its number with the payload positioned after the type
     // byte, NoMessage while none is complete, Malformed (for good) once the stream is broken.
@@ -99,6 +100,14 @@ public:
     CSshCipher* PendingRxCipher() const { return pendingRxCipher.get(); }
     CSshMac* PendingTxMac() const { return pendingTxMac.get(); }
     CSshMac* PendingRxMac() const { return pendingRxMac.get(); }
+
+    // Key material for one letter of the exchange ('A' to 'F'), at least length bytes; a null
+    // block when it cannot be made.
+    using KeyMaterial = std::function<CSecureBlock(char letter, uint32_t length)>;
+    // Keys the pending objects: IV A and key C for sending, B and D for receiving, MAC keys E
+    // (sending) and F (receiving), each as long as its object asks. False, with nothing keyed,
+    // when a pending object is missing (the negotiation failed) or material could not be made.
+    [[nodiscard]] bool KeyPendingObjects(const KeyMaterial& material);
 
     // Puts the four pending objects and the pending compression flags in force for both
     // directions and empties the pending slots; the objects replaced are destroyed, which wipes

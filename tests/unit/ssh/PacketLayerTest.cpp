@@ -5,6 +5,7 @@
 #include <random>
 
 #include "base/CByteBuffer.h"
+#include "crypto_dh/KeyDerivation.h"
 #include "ssh/CSshPacketLayer.h"
 #include "unit/ssh/PacketLayerTestKit.h"
 
@@ -575,6 +576,65 @@ const SwitchCase kSwitches[] = {
 
 INSTANTIATE_TEST_SUITE_P(Pending, PacketLayerKeySwitch, ::testing::ValuesIn(kSwitches),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// The client sends with IV A, key C and MAC key E and receives with B, D and F: a peer keyed by
+// hand from the same letters the other way round must understand it in both directions.
+TEST(PacketLayerKeying, DerivedLettersGoToTheirDirections) {
+    BIGNUM* kRaw = nullptr;
+    BN_hex2bn(&kRaw, "C0FFEE0123456789ABCDEF0123456789ABCDEF0123456789");
+    DhNumber k(kRaw);
+    const Bytes h(20, 0x48), sid(20, 0x53);
+    auto material = [&](char letter, uint32_t length) { return DeriveKey(letter, k.get(), h, sid, length); };
+
+    CSshPacketLayer client, peer;
+    client.SetPendingTxCipher(CSshCipher::Create("aes128-cbc"));
+    client.SetPendingRxCipher(CSshCipher::Create("aes256-cbc"));
+    client.SetPendingTxMac(std::make_unique<CSshMac>(CSshMac::Create("hmac-sha1", false)));
+    client.SetPendingRxMac(std::make_unique<CSshMac>(CSshMac::Create("hmac-md5", false)));
+    ASSERT_TRUE(client.KeyPendingObjects(material));
+
+    auto peerRx = CSshCipher::Create("aes128-cbc");
+    peerRx->SetIv(material('A', 16).Data());
+    peerRx->SetKey(material('C', 16).Data());
+    auto peerTx = CSshCipher::Create("aes256-cbc");
+    peerTx->SetIv(material('B', 16).Data());
+    peerTx->SetKey(material('D', 32).Data());
+    auto peerRxMac = std::make_unique<CSshMac>(CSshMac::Create("hmac-sha1", false));
+    peerRxMac->TakeKey(material('E', 20).Data());
+    auto peerTxMac = std::make_unique<CSshMac>(CSshMac::Create("hmac-md5", false));
+    peerTxMac->TakeKey(material('F', 16).Data());
+    peer.SetPendingRxCipher(std::move(peerRx));
+    peer.SetPendingTxCipher(std::move(peerTx));
+    peer.SetPendingRxMac(std::move(peerRxMac));
+    peer.SetPendingTxMac(std::move(peerTxMac));
+    ASSERT_TRUE(client.TakePendingKeys());
+    ASSERT_TRUE(peer.TakePendingKeys());
+
+    ByteSink up, down;
+    client.BeginPacket(5);
+    client.PutCString("ssh-userauth");
+    ASSERT_TRUE(client.SendPacket(up));
+    peer.BeginPacket(6);
+    peer.PutCString("ssh-userauth");
+    ASSERT_TRUE(peer.SendPacket(down));
+    EXPECT_EQ(Receive(peer, up.bytes, up.bytes.size()).front().type, 5);
+    EXPECT_EQ(Receive(client, down.bytes, down.bytes.size()).front().type, 6);
+}
+
+TEST(PacketLayerKeying, RefusesWhenNegotiationLeftSlotsEmpty) {
+    CSshPacketLayer layer;
+    layer.SetPendingTxCipher(CSshCipher::Create("aes128-cbc"));
+    layer.SetPendingRxCipher(CSshCipher::Create("aes128-cbc"));
+    layer.SetPendingTxMac(std::make_unique<CSshMac>(CSshMac::Create("hmac-sha1", false)));
+    int calls = 0;
+    auto material = [&](char, uint32_t length) {
+        ++calls;
+        return CSecureBlock(length);
+    };
+    EXPECT_FALSE(layer.KeyPendingObjects(material));
+    EXPECT_EQ(calls, 0);
+    EXPECT_FALSE(layer.TakePendingKeys());
+}
 
 TEST(PacketLayerSend, CompressionInForceWithoutStreamIsRefused) {
     CSshPacketLayer layer, peer;
