@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   openssh-server openssh-client python3-asyncssh
   putty-tools
+  passwd
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include "support/SshdServer.h"
 #include "support/TempDir.h"
 #include "support/TestAccount.h"
+#include "support/Tools.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ constexpr auto kLineTimeout = std::chrono::seconds(10);
 // Host key fingerprints as a third party sees them: ssh-keyscan fetches the keys over the
 // wire, ssh-keygen hashes them.
 ::testing::AssertionResult ScannedMd5(uint16_t port, const TempDir& dir, std::vector<KeyFingerprint>& out) {
-    CommandResult scan = RunCommand("/usr/bin/ssh-keyscan", {"-T", "10", "-t", "rsa,dsa", "-p", std::to_string(port),
+    CommandResult scan = RunCommand(kSshKeyscan, {"-T", "10", "-t", "rsa,dsa", "-p", std::to_string(port),
                                                              "127.0.0.1"},
                                     std::chrono::seconds(30));
     if (!scan.Ok() || scan.out.empty()) return ::testing::AssertionFailure() << scan.description;
@@ -108,46 +109,91 @@ struct LoginCase {
     const char* name;
     Peer peer;
     const char* method;
-    std::vector<std::string> clientArgs;  // forced algorithms, answers, ...
-    const char* clientKeyType;            // ssh-keygen type of a client key to authorize, or null
-    int expectExit;                       // 0 logged in, 1 refused
+    std::vector<std::string> clientArgs = {};     // forced algorithms, answers, ...
+    const char* clientKeyType = nullptr;          // ssh-keygen type of a client key to authorize
+    int expectExit = 0;                           // 0 logged in, 1 refused
+    int writeBytes = 0;                           // SFTP write and read back after login
+    int minKeyExchanges = 0;                      // counted in the server's debug log
     void (*tuneSshd)(SshdOptions&) = nullptr;
     void (*tuneAsync)(AsyncSshOptions&) = nullptr;
 };
 
+const std::string kPassword = TestAccount::kPassword;
+
 const LoginCase kLogins[] = {
-    {"SshdPassword", Peer::Sshd, "password", {"--password", TestAccount::kPassword}, nullptr, 0},
-    {"SshdKeyboardInteractiveThroughPamOnOldAlgorithms", Peer::Sshd, "keyboard-interactive",
-     {"--password", TestAccount::kPassword, "--encryption", "aes128-cbc", "--mac", "hmac-md5", "--kex",
-      "diffie-hellman-group1-sha1", "--host-key-alg", "ssh-dss"},
-     nullptr, 0},
-    {"SshdTripleDesWithCompression", Peer::Sshd, "password",
-     {"--password", TestAccount::kPassword, "--encryption", "3des-cbc", "--mac", "hmac-sha1", "--host-key-alg",
-      "ssh-rsa", "--compression", "zlib@openssh.com"},
-     nullptr, 0, [](SshdOptions& o) { o.compression = true; }},
-    {"SshdPublicKeyOnly", Peer::Sshd, "publickey", {}, "rsa", 0,
-     [](SshdOptions& o) { o.authenticationMethods = "publickey"; }},
-    {"SshdWrongPassword", Peer::Sshd, "password", {"--password", "wrong"}, nullptr, 1},
-    {"AsyncSshPasswordOnBlowfishMd5Group1ZlibDss", Peer::AsyncSsh, "password",
-     {"--password", TestAccount::kPassword, "--encryption", "blowfish-cbc", "--mac", "hmac-md5", "--kex",
-      "diffie-hellman-group1-sha1", "--compression", "zlib", "--host-key-alg", "ssh-dss"},
-     nullptr, 0},
-    {"AsyncSshKeyboardInteractiveWithTwoPrompts", Peer::AsyncSsh, "keyboard-interactive",
-     {"--answer", "first", "--answer", "second", "--encryption", "cast128-cbc"}, nullptr, 0, nullptr,
-     [](AsyncSshOptions& o) {
-         o.authMethods = {"keyboard-interactive"};
-         o.kbdPrompts = {{"Code: ", true, "first"}, {"PIN: ", false, "second"}};
-     }},
-    {"AsyncSshWrongAnswer", Peer::AsyncSsh, "keyboard-interactive", {"--answer", "nope"}, nullptr, 1},
-    {"AsyncSshDsaPublicKeyWithSmallRekey", Peer::AsyncSsh, "publickey", {"--encryption", "aes256-cbc"}, "dsa", 0,
-     nullptr,
-     [](AsyncSshOptions& o) {
-         o.authMethods = {"publickey"};
-         o.rekeyBytes = 4096;
-     }},
-    {"AsyncSshNoAuthentication", Peer::AsyncSsh, "none", {}, nullptr, 0, nullptr,
-     [](AsyncSshOptions& o) { o.authMethods = {"none"}; }},
+    {.name = "SshdPassword", .peer = Peer::Sshd, .method = "password", .clientArgs = {"--password", kPassword}},
+    {.name = "SshdKeyboardInteractiveThroughPamOnOldAlgorithms",
+     .peer = Peer::Sshd,
+     .method = "keyboard-interactive",
+     .clientArgs = {"--password", kPassword, "--encryption", "aes128-cbc", "--mac", "hmac-md5", "--kex",
+                    "diffie-hellman-group1-sha1", "--host-key-alg", "ssh-dss"}},
+    {.name = "SshdTripleDesWithCompressionAndSmallRekey",
+     .peer = Peer::Sshd,
+     .method = "password",
+     .clientArgs = {"--password", kPassword, "--encryption", "3des-cbc", "--mac", "hmac-sha1", "--host-key-alg",
+                    "ssh-rsa", "--compression", "zlib@openssh.com"},
+     .writeBytes = 200000,
+     .minKeyExchanges = 2,
+     .tuneSshd =
+         [](SshdOptions& o) {
+             o.compression = true;
+             o.rekeyLimit = "32K";
+             o.logLevel = "DEBUG1";
+         }},
+    {.name = "SshdPublicKeyOnly",
+     .peer = Peer::Sshd,
+     .method = "publickey",
+     .clientKeyType = "rsa",
+     .tuneSshd = [](SshdOptions& o) { o.authenticationMethods = "publickey"; }},
+    {.name = "SshdWrongPassword",
+     .peer = Peer::Sshd,
+     .method = "password",
+     .clientArgs = {"--password", "wrong"},
+     .expectExit = 1},
+    {.name = "AsyncSshPasswordOnBlowfishMd5Group1ZlibDss",
+     .peer = Peer::AsyncSsh,
+     .method = "password",
+     .clientArgs = {"--password", kPassword, "--encryption", "blowfish-cbc", "--mac", "hmac-md5", "--kex",
+                    "diffie-hellman-group1-sha1", "--compression", "zlib", "--host-key-alg", "ssh-dss"},
+     .writeBytes = 70000},
+    {.name = "AsyncSshKeyboardInteractiveWithTwoPrompts",
+     .peer = Peer::AsyncSsh,
+     .method = "keyboard-interactive",
+     .clientArgs = {"--answer", "first", "--answer", "second", "--encryption", "cast128-cbc"},
+     .tuneAsync =
+         [](AsyncSshOptions& o) {
+             o.authMethods = {"keyboard-interactive"};
+             o.kbdPrompts = {{"Code: ", true, "first"}, {"PIN: ", false, "second"}};
+         }},
+    {.name = "AsyncSshWrongAnswer",
+     .peer = Peer::AsyncSsh,
+     .method = "keyboard-interactive",
+     .clientArgs = {"--answer", "nope"},
+     .expectExit = 1},
+    {.name = "AsyncSshDsaPublicKeyWithSmallRekey",
+     .peer = Peer::AsyncSsh,
+     .method = "publickey",
+     .clientArgs = {"--encryption", "aes256-cbc"},
+     .clientKeyType = "dsa",
+     .writeBytes = 100000,
+     .minKeyExchanges = 2,
+     .tuneAsync =
+         [](AsyncSshOptions& o) {
+             o.authMethods = {"publickey"};
+             o.rekeyBytes = 4096;
+             o.logLevel = "DEBUG";
+         }},
+    {.name = "AsyncSshNoAuthentication",
+     .peer = Peer::AsyncSsh,
+     .method = "none",
+     .tuneAsync = [](AsyncSshOptions& o) { o.authMethods = {"none"}; }},
 };
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
 
 void PrintTo(const LoginCase& c, std::ostream* os) { *os << c.name; }
 
@@ -157,7 +203,6 @@ class FixtureLogin : public ::testing::TestWithParam<LoginCase> {};
 
 TEST_P(FixtureLogin, ClientSeesTheExpectedOutcome) {
     const LoginCase& c = GetParam();
-    ASSERT_TRUE(TestAccount::Ensure());
     TempDir scratch;
     SshKeyFiles clientKey;
     if (c.clientKeyType != nullptr) {
@@ -171,6 +216,7 @@ TEST_P(FixtureLogin, ClientSeesTheExpectedOutcome) {
     std::string hostKeyAlg = "ssh-rsa";
     std::vector<std::string> expectedList;
     if (c.peer == Peer::Sshd) {
+        ASSERT_TRUE(TestAccount::Ensure());
         SshdOptions options;
         if (c.tuneSshd) c.tuneSshd(options);
         ASSERT_TRUE(sshd.Start(options)) << sshd.Describe();
@@ -195,11 +241,12 @@ TEST_P(FixtureLogin, ClientSeesTheExpectedOutcome) {
                                   std::to_string(port), "--username", TestAccount::kUser, "--method", c.method,
                                   "--list", listDir, "--timeout", "40"};
     args.insert(args.end(), c.clientArgs.begin(), c.clientArgs.end());
+    if (c.writeBytes > 0) args.insert(args.end(), {"--write-bytes", std::to_string(c.writeBytes)});
     if (c.clientKeyType != nullptr) args.insert(args.end(), {"--key", clientKey.privatePath});
     for (size_t i = 0; i + 1 < c.clientArgs.size(); ++i)
         if (c.clientArgs[i] == "--host-key-alg") hostKeyAlg = c.clientArgs[i + 1];
 
-    CommandResult login = RunCommand(AsyncSshServer::kPython, args, std::chrono::seconds(60));
+    CommandResult login = RunCommand(kPython3, args, std::chrono::seconds(60));
     std::string context = login.description + "\n" + (c.peer == Peer::Sshd ? sshd.Describe() : async.Describe());
     ASSERT_TRUE(login.started && !login.timedOut) << context;
     ASSERT_EQ(login.exitCode, c.expectExit) << context;
@@ -216,6 +263,17 @@ TEST_P(FixtureLogin, ClientSeesTheExpectedOutcome) {
         }
     }
     EXPECT_NE(login.out.find("AUTH-OK\n"), std::string::npos) << context;
+    if (c.writeBytes > 0) {
+        EXPECT_NE(login.out.find("WRITE OK\n"), std::string::npos) << context;
+    }
+    if (c.minKeyExchanges > 0) {
+        // The log is written as the server goes; stop it so the last lines are on disk.
+        sshd.Stop();
+        async.Stop();
+        size_t kex = c.peer == Peer::Sshd ? Count(sshd.Log(), "SSH2_MSG_KEXINIT received")
+                                          : Count(async.Log(), "Beginning key exchange");
+        EXPECT_GE(kex, size_t(c.minKeyExchanges)) << context;
+    }
     for (const auto& name : expectedList) {
         EXPECT_NE(login.out.find("LIST " + name + "\n"), std::string::npos) << context;
     }

@@ -79,6 +79,7 @@ AsyncSshServer::~AsyncSshServer() { Stop(); }
     if (!o.kbdInstructions.empty()) a.insert(a.end(), {"--kbd-instructions", o.kbdInstructions});
     for (const auto& p : o.kbdPrompts)
         a.insert(a.end(), {"--kbd-prompt", p.prompt, "--kbd-echo", p.echo ? "1" : "0", "--kbd-answer", p.answer});
+    a.insert(a.end(), {"--log-level", o.logLevel});
     if (o.rekeyBytes != 0) a.insert(a.end(), {"--rekey-bytes", std::to_string(o.rekeyBytes)});
     if (!o.bannerText.empty()) {
         std::string banner = dir.WriteFile("banner", o.bannerText);

@@ -4,6 +4,7 @@
 #include "support/SshKeys.h"
 #include "support/TempDir.h"
 #include "support/TestAccount.h"
+#include "support/Tools.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,8 @@ struct AsyncSshOptions {
     uint64_t rekeyBytes = 0;               // 0: asyncssh's default (1 GiB)
     std::string bannerText;                // sent before authentication when set
     std::string sftpRoot;                  // shown to the client as /; empty: a fresh directory
+    // "DEBUG" also logs each key exchange ("Beginning key exchange") and auth step.
+    std::string logLevel = "INFO";
 };
 
 // The asyncssh SSH + SFTP server (tests/interop/servers/asyncssh_server.py under /usr/bin/python3)
@@ -51,7 +54,7 @@ struct AsyncSshOptions {
 // line to a deadline and stops the process by its pid.
 class AsyncSshServer {
 public:
-    static constexpr const char* kPython = "/usr/bin/python3";
+    static constexpr const char* kPython = kPython3;
 
     AsyncSshServer();
     ~AsyncSshServer();

@@ -2,6 +2,7 @@
 
 #include "support/ProcessRunner.h"
 #include "support/TempDir.h"
+#include "support/Tools.h"
 
 #include <map>
 #include <memory>
@@ -11,8 +12,6 @@
 namespace velunor::test {
 
 namespace {
-
-const char* const kSshKeygen = "/usr/bin/ssh-keygen";
 
 std::string Trim(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();

@@ -3,6 +3,7 @@
 #include "support/ProcessRunner.h"
 #include "support/SshKeys.h"
 #include "support/TempDir.h"
+#include "support/Tools.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,8 @@ struct SshdOptions {
     std::string rekeyLimit;                                  // e.g. "32K" or "1M 10s"; empty: default
     std::string sftpSubsystem = "internal-sftp";             // or "/usr/lib/openssh/sftp-server"
     std::string bannerText;                                  // sent before authentication when set
+    // "DEBUG1" also logs each key exchange ("SSH2_MSG_KEXINIT received") with the negotiated
+    // "kex: client->server cipher: ... MAC: ... compression: ..." lines.
     std::string logLevel = "VERBOSE";
     // Lines written before everything above; sshd keeps the first value it reads for a keyword,
     // so these override the fields.
@@ -42,7 +45,7 @@ struct SshdOptions {
 // and log in a temp directory, run in the foreground (-D -e) and stopped by its pid.
 class SshdServer {
 public:
-    static constexpr const char* kSshd = "/usr/sbin/sshd";
+    static constexpr const char* kSshd = kSshdBinary;
 
     SshdServer();
     ~SshdServer();

@@ -148,6 +148,8 @@ def main():
     logging.basicConfig(stream=sys.stderr, level=getattr(logging, args.log_level.upper(), logging.INFO),
                         format="%(asctime)s %(levelname)s %(name)s: %(message)s")
     asyncssh.set_log_level(logging.getLogger().level)
+    # At DEBUG every key exchange shows as "Beginning key exchange", which rekey tests count.
+    asyncssh.set_debug_level(1)
     try:
         asyncio.run(serve(args))
     except (OSError, asyncssh.Error, ValueError) as e:

@@ -5,6 +5,7 @@ the client under test. Prints what it saw, one "KEY value" per line:
   HOSTKEY <algorithm> <md5 hex without MD5:>
   NEGOTIATED cipher=<c> mac=<m> compression=<z>
   AUTH-OK
+  WRITE OK               (--write-bytes: the file written over SFTP read back the same)
   LIST <name>            (one per entry of --list, sorted)
 
 Exit status 0 on success, 1 when authentication is refused, 2 on any other failure. Every step
@@ -13,6 +14,7 @@ is bounded by --timeout.
 
 import argparse
 import asyncio
+import os
 import sys
 import warnings
 
@@ -66,6 +68,17 @@ async def run(a):
             conn.get_extra_info("send_cipher"), conn.get_extra_info("send_mac"),
             conn.get_extra_info("send_compression")))
         print("AUTH-OK", flush=True)
+        if a.write_bytes > 0:
+            # Enough traffic to cross a small rekey limit (compressed or not); read back to see it arrived whole.
+            data = os.urandom(a.write_bytes)  # incompressible, so the wire carries all of it
+            async with conn.start_sftp_client() as sftp:
+                path = (a.list or ".").rstrip("/") + "/velunor-check.bin"
+                async with sftp.open(path, "wb") as f:
+                    await f.write(data)
+                async with sftp.open(path, "rb") as f:
+                    back = await f.read()
+                await sftp.remove(path)
+            print("WRITE %s" % ("OK" if back == data else "MISMATCH"))
         if a.list is not None:
             async with conn.start_sftp_client() as sftp:
                 for name in sorted(await sftp.listdir(a.list)):
@@ -88,6 +101,7 @@ def main():
     p.add_argument("--compression", default="")
     p.add_argument("--host-key-alg", default="")
     p.add_argument("--list", default=None, help="SFTP directory to list after login")
+    p.add_argument("--write-bytes", type=int, default=0, help="write, read back and remove a file of this size")
     p.add_argument("--timeout", type=float, default=30)
     a = p.parse_args()
     if a.method == "none":
