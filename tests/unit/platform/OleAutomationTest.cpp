@@ -81,7 +81,9 @@ TEST(VariantChangeTypeText, ParsesDecimalWithBlanksAndSign) {
         src.u.bstrVal = AllocBstrFromUtf8(c.text);
         VARIANT out = Make(VT_EMPTY);
         EXPECT_EQ(VariantChangeType(&out, &src, 0, VT_I4), c.result) << c.text;
-        if (c.result == S_OK) EXPECT_EQ(out.u.lVal, c.value) << c.text;
+        if (c.result == S_OK) {
+            EXPECT_EQ(out.u.lVal, c.value) << c.text;
+        }
         // Through a reference the same text converts the same way.
         VARIANT ref = Make(VT_BSTR | VT_BYREF);
         ref.u.pbstrVal = &src.u.bstrVal;
