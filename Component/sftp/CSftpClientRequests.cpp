@@ -227,6 +227,9 @@ void CSftpClient::DecodeAttributes(SftpReply& reply) {
 }
 
 void CSftpClient::OnSftpPacket(CSftpPacket& packet) {
+    // Every request is answered before its operation reports its end, so a packet arriving with
+    // no operation pending answers nothing; taking it would report a result nobody asked for.
+    if (!operationPending && operationState != OpState::Start) return;
     SftpReply reply{SftpType(packet.type), 0, CWireReader(packet.body.Bytes())};
     if (reply.type == SftpType::Status) {
         reply.in.Uint32();  // STATUS ids are not checked and do not advance requestId

@@ -116,6 +116,16 @@ TEST_F(SftpCommand, RefusedWhenDisconnectedOrBusy) {
     EXPECT_TRUE(seen.results.empty());
 }
 
+TEST_F(SftpCommand, StrayRepliesWhileIdleFireNothing) {
+    ASSERT_EQ(t->MakeDirectory(host, Path("/x")), 0);
+    Feed(FakeServer::Status(sink.sent[0].id, 0));
+    seen = Recorder{};
+    Feed(FakeServer::Status(sink.sent[0].id, 0));
+    Feed(FakeServer::Status(sink.sent[0].id, 4));
+    EXPECT_TRUE(seen.results.empty());
+    EXPECT_TRUE(seen.states.empty());
+}
+
 TEST_F(SftpCommand, StaleAbortDoesNotEndTheNextOperation) {
     t->Abort(host);
     ASSERT_EQ(t->MakeDirectory(host, Path("/x")), 0);
