@@ -295,6 +295,77 @@ public:
     int32_t standardBiasSeconds = 0;
     int32_t daylightBiasSeconds = 0;
     platform::TimeZoneInformation timeZone;
+
+    // ---- SFTP operations ----
+public:
+    // One incoming reply as the handlers see it (defined in sftp/SftpReply.h).
+    struct SftpReply;
+
+    // Ends whatever SFTP operation the connection carried, without reporting: the session calls
+    // it whenever the connection goes (Disconnect, closed socket, failed attempt, time-out) so no
+    // local file, temporary file or reply state outlives the connection.
+    void AbandonSftpOperation();
+
+    // The server's maximum channel packet, copied by the session when the channel opens: an
+    // upload without BufferSize sends blocks no larger. 0 when not known (blocks of 32768).
+    uint32_t remoteMaxPacket = 0;
+
+private:
+    int32_t CheckOperationStart();
+    void BeginOperation(int32_t busyState);
+    std::unique_ptr<CSftpPacket> NewRequest(uint8_t type);
+    void SendRequest(std::unique_ptr<CSftpPacket> packet, OpState next);
+    void SendOpen(uint32_t pflags);
+    void SendClose();
+    void SendStat(const std::string& path, OpState next);
+    void SendMakeDirectory();
+    void SendRemoveDirectory();
+    void SendRename(const std::string& oldPath, const std::string& newPath);
+    void SendRemove();
+    void SendRealPath();
+    void SendOpenDirectory();
+    void SendReadDirectory();
+    void SendAttributeQuery(bool follow);
+    void SendRead(uint32_t length);
+    bool CheckResponseId(SftpReply& reply);
+    const char* StatusText(uint32_t code);
+    void DecodeAttributes(SftpReply& reply);
+    void ReportServerError(uint32_t code);
+    void CloseLocalFile();
+    void ResetTransfer();
+    void DeleteTempFile();
+    void FailOperation(int32_t code, const char* text);
+    void OnHandleReply(SftpReply& reply);
+    void OnCloseReply(SftpReply& reply);
+    void OnCommandReply(SftpReply& reply);
+    void OnTargetCheck(SftpReply& reply);
+    void OnParentCheck(SftpReply& reply);
+    void DownloadStep(SftpReply* reply);
+    void UploadStep();
+    void ReadDirectoryStep(SftpReply* reply);
+    void OnAttributesReply(SftpReply& reply);
+    void OnSetStatReply(SftpReply& reply);
+    void OnRealPathReply(SftpReply& reply);
+    int32_t StartListing(int32_t mode, const VARIANT& remote);
+    int32_t StartCommand(const VARIANT& remote, void (CSftpClient::*send)());
+    int32_t PrepareDownloadPath();
+    void FinishDownloadData(uint64_t dataStart);
+    int32_t NewTempFile(platform::FileHandle& file);
+    uint32_t UploadWriteFlags() const;
+    void AppendFindData(std::string& records, const std::string& name);
+    uint64_t EntryFileTime(uint32_t seconds) const;
+    double OleDateOf(uint32_t seconds) const;
+    bool SecondsOfOleDate(double date, uint32_t& seconds) const;
+
+    // A result to report once the CLOSE now outstanding is answered (an error met while the
+    // handle was open); 0 when none.
+    int32_t closeResult = 0;
+    std::string closeResultText;
+    // The text of the listing in progress; becomes ResultText when the listing stops.
+    std::string listingText;
+    // The length of the READ outstanding: a longer DATA reply is refused.
+    uint32_t readLength = 0;
+    // ---- end of SFTP operations ----
 };
 
 }  // namespace velunor
