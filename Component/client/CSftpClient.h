@@ -226,7 +226,6 @@ private:
     // Moves the connection object out of reach; it is freed once no call is on the stack.
     void RetireSession();
     int32_t FailConnect(int32_t code);
-    void CloseTransferFile();
     bool AllocateTransferBuffers(int32_t effectiveSize);
 
 public:

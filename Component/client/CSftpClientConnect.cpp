@@ -52,11 +52,6 @@ void CSftpClient::RetireSession() {
     if (session) CCallDepth::Retire(std::move(session));
 }
 
-void CSftpClient::CloseTransferFile() {
-    platform::CloseFile(transfer.localFile);
-    transfer.Reset();
-}
-
 void CSftpClient::FireGuarded(const std::function<void()>& call) {
     // A retired session is freed only when the outermost call returns, so s outlives the call
     // even if the host disconnects or reconnects from inside it.
@@ -164,7 +159,7 @@ int32_t CSftpClient::Disconnect() {
     if (session->socketHandle != 0) session->CloseSocket();
     SetState(StateDisconnected);
     if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
-    CloseTransferFile();
+    AbandonSftpOperation();
     FireGuarded([this] {
         if (events && events->OnDisconnect) events->OnDisconnect(this);
     });
@@ -173,6 +168,7 @@ int32_t CSftpClient::Disconnect() {
 
 void CSftpClient::OnConnectFinished(int32_t code) {
     if (code == 0) {
+        if (session) remoteMaxPacket = uint32_t(session->remoteMaxPacket > 0 ? session->remoteMaxPacket : 0);
         SetState(StateIdle);
         FireGuarded([this] {
             if (events && events->OnConnected) events->OnConnected(this, 0, "");
@@ -186,6 +182,7 @@ void CSftpClient::OnConnectFinished(int32_t code) {
     const char* text = ErrorMessage(code);
     if (events && events->OnConnected) events->OnConnected(this, code, text ? text : "");
     if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    AbandonSftpOperation();
     if (events && events->OnDisconnect) events->OnDisconnect(this);
     SetState(StateDisconnected);
 }
@@ -197,7 +194,7 @@ void CSftpClient::OnConnectionClosed(int32_t error) {
         pendingEvents |= EvError;
     }
     RetireSession();
-    CloseTransferFile();
+    AbandonSftpOperation();
     SetState(StateDisconnected);
     if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
     if (events && events->OnDisconnect) events->OnDisconnect(this);

@@ -130,7 +130,7 @@ void CSftpClient::ReadDirectoryStep(SftpReply* reply) {
         }
         if (count != 0) {
             if (listMode == 1 && events != nullptr && events->OnListData != nullptr)
-                events->OnListData(this, uint32_t(records.size() / kRecordSize), records.data());
+                FireGuarded([&] { events->OnListData(this, uint32_t(records.size() / kRecordSize), records.data()); });
             listingText += batch;
             if (listMode != 1 && events != nullptr && events->OnText != nullptr) {
                 CWideString text = CWideString::FromUtf8(batch);
