@@ -226,6 +226,8 @@ private:
     // Moves the connection object out of reach; it is freed once no call is on the stack.
     void RetireSession();
     int32_t FailConnect(int32_t code);
+    // Ends a connect whose component the host deleted from inside a callback.
+    int32_t AbandonConnect();
     bool AllocateTransferBuffers(int32_t effectiveSize);
 
 public:

@@ -53,6 +53,8 @@ void CSftpClient::RetireSession() {
 }
 
 void CSftpClient::FireGuarded(const std::function<void()>& call) {
+    // A host that deleted the component from an earlier callback hears nothing more from it.
+    if (CCallDepth::Doomed(this)) return;
     // A retired session is freed only when the outermost call returns, so s outlives the call
     // even if the host disconnects or reconnects from inside it.
     CSshConnection* s = session.get();
@@ -66,6 +68,16 @@ int32_t CSftpClient::FailConnect(int32_t code) {
     SetState(StateDisconnected);
     lastError = code;
     return RaiseError(code);
+}
+
+int32_t CSftpClient::AbandonConnect() {
+    // The host deleted the component from a callback: end quietly, since every callback would
+    // reach a host that has let go of it; the destructor frees the rest.
+    if (session) session->KillTimer(kInactivityTimer);
+    RetireSession();
+    state = StateDisconnected;
+    lastError = Err::AbortedByUser;
+    return lastError;
 }
 
 int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
@@ -108,6 +120,7 @@ int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
     ServerStatusCode = 0;
     ServerStatusText.Reset();
     SetState(StateConnecting);
+    if (CCallDepth::Doomed(this)) return AbandonConnect();
 
     session->SetNonBlocking(1);
     std::string hostName = Hostname.ToUtf8();
@@ -128,6 +141,7 @@ int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
     bool polled = false;
     while (pendingEvents == 0) {
         if (abortRequested) break;
+        if (CCallDepth::Doomed(this)) return AbandonConnect();
         if (state >= StateIdle || lastError != 0 || !alive) break;
         PumpOnce();
         if (polled) {

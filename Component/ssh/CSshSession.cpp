@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "client/CSftpClient.h"
+#include "client/CallDepth.h"
 #include "client/ErrorTable.h"
 #include "net/CSshConnection.h"
 #include "platform/Sockets.h"
@@ -23,7 +24,13 @@ CSshSession::CSshSession(CSftpClient* owner, int32_t bufferSize)
 
 CSshSession::~CSshSession() { KillTimer(InactivityTimer); }
 
-bool CSshSession::Alive() const { return !ended && client != nullptr && static_cast<const CSshSession*>(client->session.get()) == this; }
+bool CSshSession::Alive() const {
+    // A host callback may have disconnected (the state is 0 only once the session is done) or
+    // deleted the component (it goes when the outermost call returns): either way the attempt
+    // is over and nothing more may be sent or reported.
+    return !ended && client != nullptr && static_cast<const CSshSession*>(client->session.get()) == this &&
+           client->state != StateDisconnected && !CCallDepth::Doomed(client);
+}
 
 void CSshSession::Raise(int32_t code) {
     ended = true;

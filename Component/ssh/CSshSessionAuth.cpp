@@ -13,10 +13,6 @@ namespace {
 constexpr char kSecurIdMethod[] = "securid-1@securid.com";
 constexpr char kConnectionService[] = "ssh-connection";
 
-std::string_view AsText(std::span<const uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 }  // namespace
 
 void CSshSession::OnServiceAccept() { SendNextAuthRequest(); }

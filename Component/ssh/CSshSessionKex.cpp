@@ -64,10 +64,6 @@ bool Allowed(const CipherChoice& choice, int32_t cipherType) {
     return (cipherType < 0 || cipherType > 8) && *choice.types.begin() == 0;
 }
 
-std::string_view AsText(std::span<const uint8_t> bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 struct BnFree {
     void operator()(BIGNUM* n) const { BN_clear_free(n); }
 };

@@ -1,5 +1,6 @@
 #include "support/HostClient.h"
 
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -24,7 +25,7 @@ HostClient* Find(const CSftpClient* c) {
 }
 
 void Record(CSftpClient* c, const char* name, int32_t code, std::string text) {
-    if (HostClient* h = Find(c)) h->events.push_back({name, code, std::move(text)});
+    if (HostClient* h = Find(c)) h->Fire({name, code, std::move(text)});
 }
 
 }  // namespace
@@ -32,7 +33,11 @@ void Record(CSftpClient* c, const char* name, int32_t code, std::string text) {
 HostClient::HostClient() {
     table.OnConnected = [](CSftpClient* c, int32_t code, const char* text) { Record(c, "OnConnected", code, text); };
     table.OnDisconnect = [](CSftpClient* c) { Record(c, "OnDisconnect", 0, ""); };
-    table.OnStateChange = [](CSftpClient* c, int32_t previous) { Record(c, "OnStateChange", previous, ""); };
+    table.OnStateChange = [](CSftpClient* c, int32_t previous) {
+        int32_t now = -1;
+        if (HostClient* h = Find(c)) now = h->State();
+        Record(c, "OnStateChange", previous, std::to_string(now));
+    };
     table.OnHostKey = [](CSftpClient* c, const char* fingerprint, int32_t* accept) {
         HostClient* h = Find(c);
         if (h) {
@@ -73,6 +78,7 @@ HostClient::HostClient() {
         }
     };
     client = SFTP_Create(&table);
+    if (client != nullptr) table_ = client->vtbl;
     std::lock_guard<std::mutex> g(registryLock);
     Registry()[client] = this;
 }
@@ -80,8 +86,21 @@ HostClient::HostClient() {
 HostClient::~HostClient() {
     {
         std::lock_guard<std::mutex> g(registryLock);
-        Registry().erase(client);
+        auto it = Registry().find(client);
+        if (it != Registry().end() && it->second == this) Registry().erase(it);
     }
+    if (!deleted) SFTP_Delete(client);
+}
+
+void HostClient::Fire(const Event& event) {
+    events.push_back(event);
+    if (onEvent) onEvent(*this, events.back());
+}
+
+void HostClient::Delete() {
+    if (deleted) return;
+    deleted = true;
+    events.push_back({"Deleted", 0, ""});
     SFTP_Delete(client);
 }
 
@@ -104,33 +123,74 @@ void HostClient::SetLogin(const std::string& user, const std::string& password) 
     SetText(T().put_Password, password);
 }
 
-std::string HostClient::LastErrorText() {
-    int16_t code = 0;
-    T().get_LastError(client, &code);
-    (void)code;
-    // The component's own last text is internal; the error text slot is what hosts read.
-    return "";
+int32_t HostClient::GetInt(int32_t (*get)(CSftpClient*, int32_t*)) {
+    int32_t v = -1;
+    if (get(client, &v) != 0) return INT32_MIN;
+    return v;
 }
+
+int16_t HostClient::GetShort(int32_t (*get)(CSftpClient*, int16_t*)) {
+    int16_t v = -1;
+    if (get(client, &v) != 0) return INT16_MIN;
+    return v;
+}
+
+int32_t HostClient::SetPrivateKey(const std::vector<uint8_t>& blob) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, uint32_t(blob.size()));
+    if (array == nullptr) return -1;
+    void* data = nullptr;
+    SafeArrayAccessData(array, &data);
+    if (!blob.empty()) std::memcpy(data, blob.data(), blob.size());
+    SafeArrayUnaccessData(array);
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ARRAY | VT_UI1;
+    v.u.parray = array;
+    int32_t rc = T().put_PrivateKey(client, v);
+    VariantClear(&v);
+    return rc;
+}
+
+int32_t HostClient::LastError() { return GetShort(T().get_LastError); }
 
 int32_t HostClient::Connect(uint16_t port, const std::string& host) {
     T().put_Blocking(client, VARIANT_TRUE);
     VARIANT h = TextArg(host);
     VARIANT p = IntArg(port);
-    int32_t rc = T().Connect(client, h, p);
+    int32_t rc = ConnectWith(h, p);
     VariantClear(&h);
     return rc;
 }
 
-int32_t HostClient::State() {
-    int32_t s = -1;
-    T().get_State(client, &s);
-    return s;
+int32_t HostClient::ConnectWith(VARIANT host, VARIANT port) { return T().Connect(client, host, port); }
+
+int32_t HostClient::State() { return GetInt(T().get_State); }
+
+bool HostClient::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+        SFTP_PumpMessages(50);
+    }
+    return true;
 }
 
 std::vector<std::string> HostClient::Names() const {
     std::vector<std::string> names;
     for (const auto& e : events) names.push_back(e.name);
     return names;
+}
+
+std::vector<HostClient::Event> HostClient::After(const std::string& name) const {
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i].name == name) return {events.begin() + long(i) + 1, events.end()};
+    return events;
+}
+
+bool HostClient::Saw(const std::string& name) const {
+    for (const auto& e : events)
+        if (e.name == name) return true;
+    return false;
 }
 
 VARIANT TextArg(const std::string& text) { return platform::BstrVariant(platform::AllocBstrFromUtf8(text)); }
