@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/CivilDate.h"
 #include "platform/Ole.h"
 #include "platform/TextCodec.h"
 
@@ -331,27 +332,9 @@ extern "C" VELUNOR_API HRESULT VariantChangeType(VARIANT* dst, const VARIANT* sr
 
 namespace {
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = unsigned(y - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    unsigned doe = unsigned(z - era * 146097);
-    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = int64_t(yoe) + era * 400;
-    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
-}
+using velunor::platform::CivilFromDays;
+using velunor::platform::DaysFromCivil;
+using velunor::platform::WeekdayOfDays;
 
 const int64_t kOleEpochDays = DaysFromCivil(1899, 12, 30);
 constexpr double kMaxDate = 2958466.0;   // 10000-01-01
@@ -395,8 +378,7 @@ VELUNOR_API int32_t VariantTimeToSystemTime(double date, SYSTEMTIME* t) {
     t->wYear = uint16_t(y);
     t->wMonth = uint16_t(m);
     t->wDay = uint16_t(d);
-    int64_t weekday = (civil + 4) % 7;  // 1970-01-01 was a Thursday
-    t->wDayOfWeek = uint16_t(weekday < 0 ? weekday + 7 : weekday);
+    t->wDayOfWeek = uint16_t(WeekdayOfDays(civil));
     t->wHour = uint16_t(seconds / 3600);
     t->wMinute = uint16_t(seconds / 60 % 60);
     t->wSecond = uint16_t(seconds % 60);
