@@ -19,7 +19,11 @@ namespace {
 constexpr uint8_t MsgDisconnect = 1;
 constexpr uint8_t MsgIgnore = 2;
 constexpr uint8_t MsgDebug = 4;
+constexpr uint8_t MsgServiceRequest = 5;
+constexpr uint8_t MsgServiceAccept = 6;
+constexpr uint8_t MsgKexInit = 20;
 constexpr uint8_t MsgNewKeys = 21;
+constexpr uint8_t MsgFirstBeyondKex = 50;
 
 constexpr uint32_t HeaderLength = 5;  // length field and padding-length byte
 constexpr uint32_t ClearBlockSize = 8;
@@ -97,6 +101,7 @@ CSshPacketLayer::CSshPacketLayer(uint32_t firstSequence)
 CSshPacketLayer::~CSshPacketLayer() {
     if (deflateStarted) deflateEnd(&deflater);
     if (inflateStarted) inflateEnd(&inflater);
+    WipeAndClear(held);
 }
 
 bool CSshPacketLayer::Feed(const uint8_t* bytes, uint32_t length) {
@@ -255,6 +260,19 @@ bool CSshPacketLayer::SendPacket(Sink& socket) {
         return false;
     }
     const uint8_t type = outPayload.Data()[HeaderLength];
+    // The peer switches keys at this side's NEWKEYS and takes only key exchange messages before
+    // it; anything else sent now would be read under the wrong keys, or not at all.
+    if (keyExchangeUnderWay &&
+        (type >= MsgFirstBeyondKex || type == MsgServiceRequest || type == MsgServiceAccept)) {
+        const uint32_t length = outPayload.Length() - HeaderLength;
+        const uint32_t before = held.Length();
+        held.PutUint32(length);
+        held.Append(outPayload.Data() + HeaderLength, length);
+        const bool kept = held.Length() - before == length + 4;
+        if (!kept) held.TrimEnd(held.Length() - before);
+        WipeAndClear(outPayload);
+        return kept;
+    }
     const uint32_t b = (encrypting && txCipher) ? uint32_t(txCipher->blockSize) : ClearBlockSize;
 
     if (encrypting && txCompress) {
@@ -323,8 +341,32 @@ bool CSshPacketLayer::SendPacket(Sink& socket) {
 
     ++txSequence;
     WipeAndClear(outPayload);
+    if (type == MsgKexInit) keyExchangeUnderWay = true;
     FlushOutput(socket);
     return true;
+}
+
+bool CSshPacketLayer::SendHeld(Sink& socket) {
+    if (keyExchangeUnderWay) return true;
+    CWireReader records(held.Bytes());
+    bool ok = true;
+    while (ok && records.Remaining() != 0) {
+        auto payload = records.String();
+        if (!records.Ok() || payload.empty()) {
+            ok = false;
+            break;
+        }
+        WipeAndClear(outPayload);
+        outFailed = false;
+        const uint8_t header[HeaderLength] = {};
+        outPayload.Append(header, HeaderLength);
+        TrackAppend(0, HeaderLength);
+        outPayload.Append(payload.data(), uint32_t(payload.size()));
+        TrackAppend(HeaderLength, uint32_t(payload.size()));
+        ok = SendPacket(socket);
+    }
+    WipeAndClear(held);
+    return ok;
 }
 
 int CSshPacketLayer::FlushOutput(Sink& socket) {
@@ -382,6 +424,7 @@ bool CSshPacketLayer::TakePendingKeys() {
     rxCompress = pendingRxCompress;
     pendingTxCompress = pendingRxCompress = false;
     encrypting = true;
+    keyExchangeUnderWay = false;
     return true;
 }
 

@@ -76,6 +76,11 @@ public:
     // MAC in force is unusable, the output buffer is full): nothing of it was queued, and the
     // connection cannot go on.
     [[nodiscard]] bool SendPacket(Sink& socket);
+    // From the KEXINIT this side sends until the keys switch only transport messages may go out;
+    // SendPacket keeps any other message back meanwhile. After the switch these send what was
+    // kept, in order, under the new keys (false as SendPacket gives it).
+    bool KeyExchangeUnderWay() const { return keyExchangeUnderWay; }
+    [[nodiscard]] bool SendHeld(Sink& socket);
     // Offers the waiting output to the sink (a send event): bytes taken, 0 if none waited, or -1.
     int FlushOutput(Sink& socket);
     uint32_t OutputPending() const { return outBuffer.Length(); }
@@ -170,6 +175,9 @@ private:
     uint32_t rxPacketLength = 0;
     bool broken = false;
     bool outFailed = false;
+    bool keyExchangeUnderWay = false;
+    // Payloads (type and fields) kept back during a key exchange, each after its uint32 length.
+    CByteBuffer held;
 };
 
 }  // namespace velunor

@@ -309,6 +309,11 @@ void CSshSession::OnNewKeys() {
         Raise(Err::ProtocolError);
         return;
     }
+    // What the channel sent during a re-key waited for the new keys.
+    if (!transport->SendHeld(socketSink)) {
+        Raise(Err::ProtocolError);
+        return;
+    }
     if (wasEncrypting) return;  // a re-key changes keys only
     methodsKnown = 0;
     if (!transport->StartCompression(client->CompressionLevel)) {

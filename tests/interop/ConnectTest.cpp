@@ -3,6 +3,7 @@
 // host's refusals, Connect's own checks and the proxy types.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -108,6 +109,55 @@ const AlgorithmCase kAlgorithmCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, ConnectAlgorithms, ::testing::ValuesIn(kAlgorithmCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- re-keying ----
+
+// Both servers re-key only once the user is in; with limits this small they do so around
+// nearly every packet of the channel set-up, which the connect still has to come through.
+struct RekeyCase {
+    const char* name;
+    PeerKind kind;
+    std::function<void(SshdOptions&, AsyncSshOptions&)> configure;
+};
+
+void PrintTo(const RekeyCase& c, std::ostream* os) { *os << c.name; }
+
+class ConnectRekey : public ::testing::TestWithParam<RekeyCase> {};
+
+TEST_P(ConnectRekey, ServerRekeysDuringChannelSetUp) {
+    const RekeyCase& c = GetParam();
+    ASSERT_TRUE(TestAccount::Ensure());
+    SshdOptions sshdOptions;
+    AsyncSshOptions asyncOptions;
+    c.configure(sshdOptions, asyncOptions);
+    Peer peer;
+    ASSERT_TRUE(peer.Start(c.kind, sshdOptions, asyncOptions)) << peer.Describe();
+
+    HostClient host;
+    host.SetLogin(TestAccount::kUser, TestAccount::kPassword);
+    ASSERT_EQ(host.Connect(peer.Port()), 0) << peer.Describe();
+    EXPECT_EQ(host.State(), 3);
+    // Every exchange shows the host the key again; the server information comes once.
+    std::vector<std::string> names = host.Names();
+    ASSERT_GE(names.size(), 6u);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "OnServerInfo"), 1);
+    EXPECT_GE(std::count(names.begin(), names.end(), "OnHostKey"), 2);
+    for (const auto& e : host.events) {
+        if (e.name == "OnHostKey") {
+            EXPECT_EQ(e.text, peer.HostKeyMd5("ssh-rsa"));
+        }
+    }
+    EXPECT_EQ(names.back(), "OnConnected");
+    EXPECT_EQ(host.events.back().code, 0);
+}
+
+const RekeyCase kRekeyCases[] = {
+    {"Sshd", PeerKind::Sshd, [](SshdOptions& s, AsyncSshOptions&) { s.rekeyLimit = "16"; }},
+    {"AsyncSsh", PeerKind::AsyncSsh, [](SshdOptions&, AsyncSshOptions& a) { a.rekeyBytes = 1; }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ConnectRekey, ::testing::ValuesIn(kRekeyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- what the host refuses ----
