@@ -57,7 +57,7 @@ TEST_P(SftpTransfer, BothWaysWithExactProgress) {
         PutFile("src" + tag, bytes);
 
         host.Clear();
-        ASSERT_EQ(Download(LocalPath("got" + tag), Remote("src" + tag)), 0) << host.LastResult();
+        ASSERT_EQ(Download(LocalPath("got" + tag), Remote("src" + tag)), 0) << host.LastResult() << Describe();
         EXPECT_TRUE(std::filesystem::exists(LocalPath("got" + tag)));
         EXPECT_EQ(Read(LocalPath("got" + tag)), bytes);
         EXPECT_EQ(host.Progress(), c.download);
