@@ -188,7 +188,28 @@ TEST_P(SftpTransfer, TextModeConvertsLineEndsAcrossBlocks) {
     EXPECT_EQ(Read(LocalPath("in.txt")), std::string(8191, 'a') + "\r\n" + std::string(8191, 'b') + "\r\nc\r\nd");
 }
 
+// Points the component's temporary files at a directory of the test's own.
+class ScopedTmpDir {
+public:
+    explicit ScopedTmpDir(const std::string& dir) {
+        if (const char* old = getenv("TMPDIR")) saved = old, had = true;
+        setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~ScopedTmpDir() {
+        if (had)
+            setenv("TMPDIR", saved.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+
+private:
+    std::string saved;
+    bool had = false;
+};
+
 TEST_P(SftpTransfer, MemoryTransfers) {
+    TempDir temps;
+    ScopedTmpDir useTemps(temps.Path());
     std::string bytes = RandomBytes(70000, 6);
     ASSERT_EQ(host.UploadData(bytes, Remote("data.bin")), 0) << host.LastResult();
     EXPECT_EQ(Read(Local("data.bin")), bytes);
@@ -204,24 +225,42 @@ TEST_P(SftpTransfer, MemoryTransfers) {
     EXPECT_EQ(host.ResultText(), "first line\nsecond line\n");
     ASSERT_EQ(host.Path(host.T().DownloadDataFresh, Remote("empty.bin")), 0) << host.LastResult();
     EXPECT_EQ(host.ResultText(), "");
+    // Every temporary file is gone once its transfer ended.
+    EXPECT_TRUE(std::filesystem::is_empty(temps.Path()));
 }
 
-TEST_P(SftpTransfer, AbortFromOnProgressEndsTheDownload) {
+TEST_P(SftpTransfer, AbortFromOnProgressEndsTheTransfer) {
     std::string bytes = RandomBytes(1 << 20, 8);
     PutFile("big.bin", bytes);
+    ASSERT_TRUE(WriteTextFile(LocalPath("big-up.bin"), bytes));
     host.T().put_BufferSize(host.C(), 8192);
-    int calls = 0;
-    host.onProgress = [&](SftpHost& h, int64_t, int64_t) {
-        if (calls++ == 0) h.T().Abort(h.C());
+    struct Case {
+        const char* name;
+        std::function<int32_t()> start;
+        std::string partial;  // the file the aborted transfer was writing
     };
-    EXPECT_EQ(Download(LocalPath("big.bin"), Remote("big.bin")), 30037);
-    EXPECT_EQ(host.LastResult(), "30037 Current method was aborted");
-    EXPECT_EQ(host.Of("OnResult").size(), 1u);
-    EXPECT_EQ(host.Progress().size(), 1u);
-    EXPECT_EQ(host.State(), 3);
-    auto partial = std::filesystem::file_size(LocalPath("big.bin"));
-    EXPECT_GT(partial, 0u);
-    EXPECT_LT(partial, bytes.size());
+    const Case cases[] = {
+        {"download", [&] { return Download(LocalPath("big.bin"), Remote("big.bin")); }, LocalPath("big.bin")},
+        {"upload", [&] { return Upload(LocalPath("big-up.bin"), Remote("up.bin")); }, Local("up.bin")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.Clear();
+        int calls = 0;
+        host.onProgress = [&](SftpHost& h, int64_t, int64_t) {
+            if (calls++ == 0) h.T().Abort(h.C());
+        };
+        // The call returns only once the operation has ended, with the abort as its result.
+        EXPECT_EQ(c.start(), 30037);
+        EXPECT_EQ(host.LastResult(), "30037 Current method was aborted");
+        EXPECT_EQ(host.Of("OnResult").size(), 1u);
+        EXPECT_EQ(host.Progress().size(), 1u);
+        EXPECT_EQ(host.State(), 3);
+        std::error_code ec;
+        auto partial = std::filesystem::file_size(c.partial, ec);
+        EXPECT_LT(partial, bytes.size());
+        EXPECT_EQ(Read(c.partial), bytes.substr(0, partial));
+    }
 
     // A fresh download afterwards starts from nothing.
     host.onProgress = nullptr;
