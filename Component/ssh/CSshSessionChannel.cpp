@@ -110,7 +110,9 @@ void CSshSession::OnChannelData() {
     }
     localWindow -= int32_t(std::min<size_t>(data.size(), INT32_MAX));
     if (localWindow < localMaxPacket) {
-        int32_t size = client->EffectiveBufferSize();
+        // Never below the maximum packet the channel was opened with: a BufferSize lowered since
+        // then would make the top-up smaller than the window left, a negative adjustment.
+        int32_t size = std::max(client->EffectiveBufferSize(), localMaxPacket);
         int32_t full = size > INT32_MAX / 2 ? INT32_MAX : 2 * size;
         transport->BeginPacket(uint8_t(SshMsg::ChannelWindowAdjust));
         transport->PutUint32(remoteChannel);
