@@ -5,6 +5,8 @@
 #include <string>
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +123,17 @@ TEST(SocketTransfer, PeekLeavesDataAndSendToAClosedPeerRaisesNoSignal) {
     EXPECT_EQ(result, -1);
     int32_t code = GetLastSocketError();
     EXPECT_TRUE(code == WsaShutdown || code == WsaConnectionReset) << code;
+}
+
+TEST(SocketCreation, NewSocketsSendSmallPacketsAtOnce) {
+    // Request and reply alternate on the connection; Nagle's delay would stall each round trip.
+    velunor::platform::SOCKET s = velunor::platform::CreateTcpSocket();
+    ASSERT_GE(s, 3);
+    int on = 0;
+    socklen_t length = sizeof(on);
+    ASSERT_EQ(getsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, &length), 0);
+    EXPECT_NE(on, 0);
+    velunor::platform::CloseSocket(s);
 }
 
 TEST(SocketHandles, ClosedOrMissingSocketsAreRefused) {
