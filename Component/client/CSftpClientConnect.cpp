@@ -15,7 +15,6 @@ namespace {
 
 constexpr int32_t kInactivityTimer = 1;
 constexpr int32_t kConnectWaitMs = 30000;
-constexpr uint32_t kLivenessRetryMs = 100;
 constexpr int32_t kDrainRounds = 5;
 constexpr int64_t kDrainPollMicros = 100;
 constexpr uint32_t kDrainPauseMs = 100;
@@ -155,7 +154,10 @@ int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
             if (ProxyType != 0 && session) session->OnSend(0);
             polled = true;
         } else {
-            platform::Sleep(kLivenessRetryMs);
+            // The TCP connection was made before this loop, so a socket that fails its first probe
+            // has been closed by the peer (or by a DISCONNECT): waiting on could only end with the
+            // time-out, or never with Timeout 0.
+            alive = false;
         }
     }
     if (abortRequested) {
