@@ -67,9 +67,34 @@ void CSftpClient::FireGuarded(const std::function<void()>& call) {
     if (s) s->ReleaseNotifications();
 }
 
+bool CSftpClient::Silenced() const { return CCallDepth::Doomed(this); }
+
+void CSftpClient::SettleState(int32_t newState) {
+    if (Silenced())
+        state = newState;
+    else
+        SetState(newState);
+}
+
+void CSftpClient::TellPendingOperation() {
+    if (!operationPending) return;
+    if (Silenced())
+        operationPending = false;
+    else
+        ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+}
+
+void CSftpClient::TellConnected(int32_t code, const char* text) {
+    if (!Silenced() && events && events->OnConnected) events->OnConnected(this, code, text ? text : "");
+}
+
+void CSftpClient::TellDisconnected() {
+    if (!Silenced() && events && events->OnDisconnect) events->OnDisconnect(this);
+}
+
 int32_t CSftpClient::FailConnect(int32_t code) {
     RetireSession();
-    SetState(StateDisconnected);
+    SettleState(StateDisconnected);
     lastError = code;
     return RaiseError(code);
 }
@@ -79,7 +104,7 @@ int32_t CSftpClient::AbandonConnect() {
     // reach a host that has let go of it; the destructor frees the rest.
     if (session) session->KillTimer(kInactivityTimer);
     RetireSession();
-    state = StateDisconnected;
+    SettleState(StateDisconnected);
     lastError = Err::AbortedByUser;
     return lastError;
 }
@@ -178,32 +203,27 @@ int32_t CSftpClient::Disconnect() {
     }
     session->KillTimer(kInactivityTimer);
     if (session->socketHandle != 0) session->CloseSocket();
-    SetState(StateDisconnected);
-    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    SettleState(StateDisconnected);
+    TellPendingOperation();
     CloseTransferFile();
-    FireGuarded([this] {
-        if (events && events->OnDisconnect) events->OnDisconnect(this);
-    });
+    FireGuarded([this] { TellDisconnected(); });
     return 0;
 }
 
 void CSftpClient::OnConnectFinished(int32_t code) {
     if (code == 0) {
-        SetState(StateIdle);
-        FireGuarded([this] {
-            if (events && events->OnConnected) events->OnConnected(this, 0, "");
-        });
+        SettleState(StateIdle);
+        FireGuarded([this] { TellConnected(0, ""); });
         pendingEvents |= EvConnected;
         return;
     }
     lastError = code;
     pendingEvents |= EvError;
     RetireSession();
-    const char* text = ErrorMessage(code);
-    if (events && events->OnConnected) events->OnConnected(this, code, text ? text : "");
-    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
-    if (events && events->OnDisconnect) events->OnDisconnect(this);
-    SetState(StateDisconnected);
+    TellConnected(code, ErrorMessage(code));
+    TellPendingOperation();
+    TellDisconnected();
+    SettleState(StateDisconnected);
 }
 
 void CSftpClient::OnConnectionClosed(int32_t error) {
@@ -214,9 +234,9 @@ void CSftpClient::OnConnectionClosed(int32_t error) {
     }
     RetireSession();
     CloseTransferFile();
-    SetState(StateDisconnected);
-    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
-    if (events && events->OnDisconnect) events->OnDisconnect(this);
+    SettleState(StateDisconnected);
+    TellPendingOperation();
+    TellDisconnected();
     pendingEvents |= EvClosed;
 }
 

@@ -188,6 +188,16 @@ TEST_F(ConnectRefusal, HostKeyOrServerInfoRefusedEndsTheAttempt) {
     }
 }
 
+TEST_F(ConnectRefusal, HostWithoutTheseCallbacksAccepts) {
+    HostClient host;
+    host.SetLogin(TestAccount::kUser, TestAccount::kPassword);
+    host.Events().OnHostKey = nullptr;
+    host.Events().OnServerInfo = nullptr;
+    EXPECT_EQ(host.Connect(Port()), 0);
+    EXPECT_EQ(host.State(), 3);
+    EXPECT_EQ(host.Names(), (std::vector<std::string>{"OnStateChange", "OnStateChange", "OnConnected"}));
+}
+
 // ---- Connect's own checks ----
 
 using ConnectChecks = SharedSshd;
