@@ -228,6 +228,13 @@ private:
     int32_t FailConnect(int32_t code);
     // Ends a connect whose component the host deleted from inside a callback.
     int32_t AbandonConnect();
+    // What the host hears as a connection ends; a component the host deleted from inside a
+    // callback (it goes when the outermost call returns) tells it nothing more.
+    bool Silenced() const;
+    void SettleState(int32_t newState);
+    void TellPendingOperation();
+    void TellConnected(int32_t code, const char* text);
+    void TellDisconnected();
     bool AllocateTransferBuffers(int32_t effectiveSize);
 
 public:

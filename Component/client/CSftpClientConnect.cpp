@@ -15,7 +15,6 @@ namespace {
 
 constexpr int32_t kInactivityTimer = 1;
 constexpr int32_t kConnectWaitMs = 30000;
-constexpr uint32_t kLivenessRetryMs = 100;
 constexpr int32_t kDrainRounds = 5;
 constexpr int64_t kDrainPollMicros = 100;
 constexpr uint32_t kDrainPauseMs = 100;
@@ -63,9 +62,34 @@ void CSftpClient::FireGuarded(const std::function<void()>& call) {
     if (s) s->ReleaseNotifications();
 }
 
+bool CSftpClient::Silenced() const { return CCallDepth::Doomed(this); }
+
+void CSftpClient::SettleState(int32_t newState) {
+    if (Silenced())
+        state = newState;
+    else
+        SetState(newState);
+}
+
+void CSftpClient::TellPendingOperation() {
+    if (!operationPending) return;
+    if (Silenced())
+        operationPending = false;
+    else
+        ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+}
+
+void CSftpClient::TellConnected(int32_t code, const char* text) {
+    if (!Silenced() && events && events->OnConnected) events->OnConnected(this, code, text ? text : "");
+}
+
+void CSftpClient::TellDisconnected() {
+    if (!Silenced() && events && events->OnDisconnect) events->OnDisconnect(this);
+}
+
 int32_t CSftpClient::FailConnect(int32_t code) {
     RetireSession();
-    SetState(StateDisconnected);
+    SettleState(StateDisconnected);
     lastError = code;
     return RaiseError(code);
 }
@@ -75,7 +99,7 @@ int32_t CSftpClient::AbandonConnect() {
     // reach a host that has let go of it; the destructor frees the rest.
     if (session) session->KillTimer(kInactivityTimer);
     RetireSession();
-    state = StateDisconnected;
+    SettleState(StateDisconnected);
     lastError = Err::AbortedByUser;
     return lastError;
 }
@@ -150,7 +174,10 @@ int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
             if (ProxyType != 0 && session) session->OnSend(0);
             polled = true;
         } else {
-            platform::Sleep(kLivenessRetryMs);
+            // The TCP connection was made before this loop, so a socket that fails its first probe
+            // has been closed by the peer (or by a DISCONNECT): waiting on could only end with the
+            // time-out, or never with Timeout 0.
+            alive = false;
         }
     }
     if (abortRequested) {
@@ -171,34 +198,29 @@ int32_t CSftpClient::Disconnect() {
     }
     session->KillTimer(kInactivityTimer);
     if (session->socketHandle != 0) session->CloseSocket();
-    SetState(StateDisconnected);
-    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    SettleState(StateDisconnected);
+    TellPendingOperation();
     AbandonSftpOperation();
-    FireGuarded([this] {
-        if (events && events->OnDisconnect) events->OnDisconnect(this);
-    });
+    FireGuarded([this] { TellDisconnected(); });
     return 0;
 }
 
 void CSftpClient::OnConnectFinished(int32_t code) {
     if (code == 0) {
         if (session) remoteMaxPacket = uint32_t(session->remoteMaxPacket > 0 ? session->remoteMaxPacket : 0);
-        SetState(StateIdle);
-        FireGuarded([this] {
-            if (events && events->OnConnected) events->OnConnected(this, 0, "");
-        });
+        SettleState(StateIdle);
+        FireGuarded([this] { TellConnected(0, ""); });
         pendingEvents |= EvConnected;
         return;
     }
     lastError = code;
     pendingEvents |= EvError;
     RetireSession();
-    const char* text = ErrorMessage(code);
-    if (events && events->OnConnected) events->OnConnected(this, code, text ? text : "");
-    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
+    TellConnected(code, ErrorMessage(code));
+    TellPendingOperation();
     AbandonSftpOperation();
-    if (events && events->OnDisconnect) events->OnDisconnect(this);
-    SetState(StateDisconnected);
+    TellDisconnected();
+    SettleState(StateDisconnected);
 }
 
 void CSftpClient::OnConnectionClosed(int32_t error) {
@@ -209,9 +231,9 @@ void CSftpClient::OnConnectionClosed(int32_t error) {
     }
     RetireSession();
     AbandonSftpOperation();
-    SetState(StateDisconnected);
-    if (operationPending) ReportResult(Err::Disconnected, ErrorMessage(Err::Disconnected));
-    if (events && events->OnDisconnect) events->OnDisconnect(this);
+    SettleState(StateDisconnected);
+    TellPendingOperation();
+    TellDisconnected();
     pendingEvents |= EvClosed;
 }
 

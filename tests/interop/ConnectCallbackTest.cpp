@@ -30,25 +30,35 @@ protected:
 std::unique_ptr<SshdServer> ConnectCallbacks::server;
 bool ConnectCallbacks::started = false;
 
-// The callback, and for OnStateChange the state just entered, at which the host acts.
+// The callback, and for OnStateChange the state just entered, at which the host acts; with
+// refuseHostKey the attempt is failing by then.
 struct Moment {
     const char* name;
     const char* stateEntered;  // only for OnStateChange
+    bool refuseHostKey = false;
     bool Matches(const HostClient::Event& e) const {
         return e.name == name && (stateEntered == nullptr || e.text == stateEntered);
+    }
+    std::string Label() const {
+        return std::string(name) + (stateEntered ? stateEntered : "") + (refuseHostKey ? " (refused)" : "");
+    }
+    bool Succeeds() const {
+        return !refuseHostKey && (std::string(name) == "OnConnected" || (stateEntered && std::string(stateEntered) == "3"));
     }
 };
 
 const Moment kMoments[] = {
-    {"OnStateChange", "1"}, {"OnHostKey", nullptr}, {"OnServerInfo", nullptr},
-    {"OnStateChange", "3"}, {"OnConnected", nullptr},
+    {"OnStateChange", "1"},    {"OnHostKey", nullptr},         {"OnServerInfo", nullptr},
+    {"OnStateChange", "3"},    {"OnConnected", nullptr},       {"OnConnected", nullptr, true},
+    {"OnDisconnect", nullptr, true},
 };
 
 TEST_F(ConnectCallbacks, DeleteFromInsideACallbackWaitsForTheOutermostCall) {
     for (const Moment& m : kMoments) {
-        SCOPED_TRACE(std::string(m.name) + (m.stateEntered ? m.stateEntered : ""));
+        SCOPED_TRACE(m.Label());
         HostClient host;
         host.SetLogin(TestAccount::kUser, TestAccount::kPassword);
+        if (m.refuseHostKey) host.hostKeyAnswer = 0;
         int32_t stateInside = -1;
         host.onEvent = [&](HostClient& h, const HostClient::Event& e) {
             if (h.Deleted() || !m.Matches(e)) return;
@@ -64,7 +74,7 @@ TEST_F(ConnectCallbacks, DeleteFromInsideACallbackWaitsForTheOutermostCall) {
         EXPECT_EQ(host.T().get_State(host.Raw(), &state), E_POINTER);
         // A deleted component tells its host nothing more.
         EXPECT_TRUE(host.After("Deleted").empty()) << host.After("Deleted").front().name;
-        if (std::string(m.name) == "OnConnected" || (m.stateEntered && std::string(m.stateEntered) == "3")) {
+        if (m.Succeeds()) {
             EXPECT_EQ(rc, 0);
         }
     }
@@ -72,7 +82,7 @@ TEST_F(ConnectCallbacks, DeleteFromInsideACallbackWaitsForTheOutermostCall) {
 
 TEST_F(ConnectCallbacks, DisconnectFromInsideACallbackEndsTheAttemptCleanly) {
     for (const Moment& m : kMoments) {
-        if (m.stateEntered != nullptr) continue;
+        if (m.stateEntered != nullptr || m.refuseHostKey) continue;
         SCOPED_TRACE(m.name);
         HostClient host;
         host.SetLogin(TestAccount::kUser, TestAccount::kPassword);

@@ -7,9 +7,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "interop/ConnectPeers.h"
 #include "support/LocalPort.h"
+#include "support/LoopbackServer.h"
 #include "support/TestAccount.h"
 
 using namespace velunor::test;
@@ -186,6 +188,16 @@ TEST_F(ConnectRefusal, HostKeyOrServerInfoRefusedEndsTheAttempt) {
     }
 }
 
+TEST_F(ConnectRefusal, HostWithoutTheseCallbacksAccepts) {
+    HostClient host;
+    host.SetLogin(TestAccount::kUser, TestAccount::kPassword);
+    host.Events().OnHostKey = nullptr;
+    host.Events().OnServerInfo = nullptr;
+    EXPECT_EQ(host.Connect(Port()), 0);
+    EXPECT_EQ(host.State(), 3);
+    EXPECT_EQ(host.Names(), (std::vector<std::string>{"OnStateChange", "OnStateChange", "OnConnected"}));
+}
+
 // ---- Connect's own checks ----
 
 using ConnectChecks = SharedSshd;
@@ -273,6 +285,42 @@ TEST_F(ConnectChecks, ConnectWhileConnectedLeavesTheConnectionAlone) {
     seen = host.events.size();
     EXPECT_EQ(host.T().Disconnect(host.Raw()), 0);
     EXPECT_EQ(host.events.size(), seen);
+}
+
+// ---- the server ends the attempt ----
+
+// Closed before its identification line, or after a DISCONNECT: the blocking connect ends at
+// once with "no result" (-1), the host sees the state fall back and OnDisconnect, and no time-out
+// is waited for.
+TEST_F(ConnectChecks, ServerThatHangsUpEndsTheAttemptAtOnce) {
+    struct Case {
+        const char* name;
+        int32_t cipherType;
+        bool sshServer;
+    };
+    for (const Case& c : {Case{"ClosedBeforeIdentification", 0, false}, Case{"NoCommonCipher", 8, true}}) {
+        SCOPED_TRACE(c.name);
+        LoopbackServer hangUp;
+        std::thread closer;
+        if (!c.sshServer) {
+            closer = std::thread([&hangUp] {
+                if (hangUp.Accept(5000)) hangUp.ClosePeer();
+            });
+        }
+        HostClient host;
+        host.SetLogin(TestAccount::kUser, TestAccount::kPassword);
+        host.T().put_CipherType(host.Raw(), c.cipherType);
+        host.T().put_Timeout(host.Raw(), 3);  // only a stuck wait would meet it
+        int32_t rc = host.Connect(c.sshServer ? Port() : hangUp.Port());
+        if (closer.joinable()) closer.join();
+        EXPECT_EQ(rc, -1);
+        EXPECT_EQ(host.State(), 0);
+        EXPECT_FALSE(host.Saw("OnConnected"));
+        ASSERT_GE(host.events.size(), 3u);
+        EXPECT_EQ(host.events[host.events.size() - 2].name, "OnStateChange");
+        EXPECT_EQ(host.events[host.events.size() - 2].text, "0");
+        EXPECT_EQ(host.events.back().name, "OnDisconnect");
+    }
 }
 
 // ---- proxies ----
