@@ -175,17 +175,20 @@ TEST_P(SftpTransfer, AppendTextAndFileContinueFromTheRemoteSize) {
 TEST_P(SftpTransfer, TextModeConvertsLineEndsAcrossBlocks) {
     host.T().put_TransferMode(host.C(), 1);
     host.T().put_BufferSize(host.C(), 8192);
-    // Upload: the first block ends in the CR of a CR LF; the file ends in a lone CR.
-    std::string out = std::string(8191, 'a') + "\r\nline\r\nend\r";
+    // Upload: the first block ends in the CR of a CR LF, the second in a CR before a plain
+    // byte; the file ends in a lone CR.
+    std::string out = std::string(8191, 'a') + "\r\n" + std::string(8190, 'b') + "\rx line\r\nend\r";
     ASSERT_TRUE(WriteTextFile(LocalPath("out.txt"), out));
     ASSERT_EQ(Upload(LocalPath("out.txt"), Remote("out.txt")), 0) << host.LastResult();
-    EXPECT_EQ(Read(Local("out.txt")), std::string(8191, 'a') + "\nline\nend");
+    EXPECT_EQ(Read(Local("out.txt")), std::string(8191, 'a') + "\n" + std::string(8190, 'b') + "\rx line\nend");
 
     // Download: a CR LF split by the block edge stays one; a block opening with a bare LF gets a CR.
-    std::string in = std::string(8191, 'a') + "\r" + "\n" + std::string(8191, 'b') + "\nc\nd";
+    // A CR LF already inside a block stays as it is.
+    std::string in = std::string(8191, 'a') + "\r" + "\n" + std::string(8191, 'b') + "\nc\nd\r\ne";
     PutFile("in.txt", in);
     ASSERT_EQ(Download(LocalPath("in.txt"), Remote("in.txt")), 0) << host.LastResult();
-    EXPECT_EQ(Read(LocalPath("in.txt")), std::string(8191, 'a') + "\r\n" + std::string(8191, 'b') + "\r\nc\r\nd");
+    EXPECT_EQ(Read(LocalPath("in.txt")),
+              std::string(8191, 'a') + "\r\n" + std::string(8191, 'b') + "\r\nc\r\nd\r\ne");
 }
 
 // Points the component's temporary files at a directory of the test's own.
@@ -225,6 +228,18 @@ TEST_P(SftpTransfer, MemoryTransfers) {
     EXPECT_EQ(host.ResultText(), "first line\nsecond line\n");
     ASSERT_EQ(host.Path(host.T().DownloadDataFresh, Remote("empty.bin")), 0) << host.LastResult();
     EXPECT_EQ(host.ResultText(), "");
+    // Ranges and offsets: the data's own offsets are the remote file's.
+    PutFile("digits.txt", "0123456789");
+    {
+        SftpHost::Arg r(Remote("digits.txt"));
+        ASSERT_EQ(host.T().DownloadDataRangeFresh(host.C(), r.v, 3, 0, 8), 0) << host.LastResult();
+        EXPECT_EQ(host.ResultText(), "34567");
+        host.T().put_Resume(host.C(), VARIANT_FALSE);  // the offset left Resume set
+        BSTR text = velunor::platform::AllocBstrFromUtf8("abcdefgh");
+        EXPECT_EQ(host.T().UploadTextAt(host.C(), text, r.v, 4, 0), 0) << host.LastResult();
+        SysFreeString(text);
+    }
+    EXPECT_EQ(Read(Local("digits.txt")), "0123efgh89");
     // Every temporary file is gone once its transfer ended.
     EXPECT_TRUE(std::filesystem::is_empty(temps.Path()));
 }
