@@ -91,7 +91,7 @@ public:
         events.OnResult = [](::CSftpClient*, int32_t code, const char*) {
             if (auto* r = CurrentSessionRecord()) r->results.push_back(code);
         };
-        client = CSftpClient::Create(&events);
+        client = static_cast<CSftpClient*>(SFTP_Create(&events));
         if (client == nullptr) return;
         client->bufferSize = bufferSize;
         client->Username = CWideString("user");
@@ -107,7 +107,7 @@ public:
     }
 
     ~SessionHarness() {
-        if (client != nullptr) CCallDepth::Destroy(client);
+        if (client != nullptr) SFTP_Delete(client);
         if (serverFd >= 0) close(serverFd);
         // Events the connection posted to its own window die with it.
         while (SFTP_PumpMessages(0) != 0) {

@@ -58,8 +58,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"DhReplyTruncatedString", Stage::KexStarted, 31, Payload().U32(500).S("short"), Err::ProtocolError},
         BadCase{"DhReplyOversizedString", Stage::KexStarted, 31, Payload().S("key").U32(kHuge), Err::ProtocolError},
         BadCase{"DhReplyGarbageHostKey", Stage::KexStarted, 31, Payload().S("not a key").S("\x05").S("sig"), Err::ProtocolError},
+        // A key whose numbers are cut off reads as zeros, which no signature verifies against.
         BadCase{"DhReplyRsaKeyWithoutNumbers", Stage::KexStarted, 31,
-                Payload().S(Payload().S("ssh-rsa").U32(kHuge).b).S("\x05").S("sig"), Err::ProtocolError},
+                Payload().S(Payload().S("ssh-rsa").U32(kHuge).b).S("\x05").S("sig"), Err::SignatureMismatch},
+        BadCase{"DhReplyServerValueOne", Stage::KexStarted, 31,
+                Payload().S(Payload().S("ssh-rsa").S("\x01\x00\x01").S(std::string_view("\x00\xc3\x11", 3)).b).S("\x01").S("sig"),
+                Err::SignatureMismatch},
         BadCase{"NewKeysBeforeExchange", Stage::Identified, 21, Payload(), Err::ProtocolError},
         BadCase{"NewKeysBeforeDhReply", Stage::KexStarted, 21, Payload(), Err::ProtocolError},
         // Authentication.

@@ -33,6 +33,7 @@ protected:
 
     // The SFTP requests the client sent: type and id of each.
     std::vector<std::pair<uint8_t, uint32_t>> Requests() {
+        h.Collect();
         WireBytes stream;
         for (const auto& m : h.sent) {
             if (m.type != kChannelData) continue;
@@ -73,7 +74,7 @@ TEST_F(SessionChannel, LargeDataRefillsTheWindow) {
 TEST_F(SessionChannel, SmallDataLeavesTheWindowAlone) {
     Data(SftpPacket(Payload().U8(101).Raw(WireBytes(100, 'x'))));
     EXPECT_TRUE(h.sent.empty());
-    EXPECT_EQ(h.Session()->localWindow, 65536 - 104);
+    EXPECT_EQ(h.Session()->localWindow, 65536 - 105);
 }
 
 // A listing answered in awkward cuts: a reply in three pieces (the first shorter than a
@@ -115,7 +116,8 @@ TEST_F(SessionChannel, SftpPacketsAreReassembledAcrossAndWithinMessages) {
     requests = Requests();
     ASSERT_GE(requests.size(), 3u);
     EXPECT_EQ(requests.back().first, 4);  // CLOSE after the end of the listing
-    EXPECT_EQ(h.record.texts, std::vector<std::string>{"file.txt\r\n"});
+    ASSERT_EQ(h.record.texts.size(), 1u);  // one batch of names
+    EXPECT_NE(h.record.texts[0].find("file.txt\r\n"), std::string::npos);
 
     Data(SftpPacket(Payload().U8(101).U32(requests.back().second).U32(0).S("").S("")));
     EXPECT_EQ(h.record.results, std::vector<int32_t>{0});
