@@ -10,6 +10,7 @@ packages=(
   openssh-server openssh-client python3-asyncssh
   putty-tools
   passwd
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -183,6 +183,10 @@ int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
     if (abortRequested) {
         lastError = Err::AbortedByUser;
         abortRequested = false;
+        // The host gave up on this attempt: it ends here instead of running on behind the
+        // host's back, which would leave the component stuck in the connecting state.
+        if (session && state < StateIdle && state != StateDisconnected && !(pendingEvents & EvConnected))
+            OnConnectFinished(Err::AbortedByUser);
     }
     if (!alive) Disconnect();
     if (pendingEvents & EvConnected) return 0;
