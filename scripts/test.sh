@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: first a plain build, then the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer. `--quick` skips the sanitizer pass.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a short, bounded
+# time (FUZZ_SECONDS each, default 20). `--quick` runs the plain pass only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,4 +20,5 @@ if [ "${1:-}" != "--quick" ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite build-asan -DVELUNOR_SANITIZE=ON
+  FUZZ_SECONDS="${FUZZ_SECONDS:-20}" bash scripts/fuzz.sh
 fi

@@ -139,7 +139,7 @@ int32_t CSftpClient::Connect(VARIANT host, VARIANT port) {
     session->SetTimeouts(SendTimeout, ReceiveTimeout);
 
     lastError = 0;
-    session->SetTimer(Timeout, kInactivityTimer);
+    if (Timeout != 0) session->SetTimer(Timeout, kInactivityTimer);  // 0 turns the time-out off
     pendingEvents = 0;
     ServerStatusCode = 0;
     ServerStatusText.Reset();
