@@ -192,9 +192,9 @@ public:
                             : job == SftpJob::Upload ? "put " + source + " " + target + "\n"
                                                      : std::string("pwd\n");
         std::string batchPath = work.WriteFile("batch.txt", batch);
-        ProcessSpec spec;
-        spec.program = kSftp;
-        spec.args = {"-q", "-F", "/dev/null", "-b", batchPath,
+        ProcessSpec command;
+        command.program = kSftp;
+        command.args = {"-q", "-F", "/dev/null", "-b", batchPath,
                      "-o", std::string("Ciphers=") + kCipher, "-o", std::string("MACs=") + kMac,
                      "-o", "KexAlgorithms=+diffie-hellman-group1-sha1", "-o", "HostKeyAlgorithms=+ssh-rsa",
                      "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
@@ -202,7 +202,7 @@ public:
                      "-i", clientKey.privatePath, "-P", std::to_string(sshd.Port()),
                      std::string(TestAccount::kUser) + "@127.0.0.1"};
         auto t0 = Clock::now();
-        CommandResult result = RunCommand(spec, kSftpDeadline);
+        CommandResult result = RunCommand(command, kSftpDeadline);
         auto t1 = Clock::now();
         if (!result.Ok()) return Fail("sftp failed: " + result.description);
         t.session = Seconds(t0, t1);

@@ -58,12 +58,12 @@ AsyncSshServer::~AsyncSshServer() { Stop(); }
     authorizedKeysPath = dir.WriteFile("authorized_keys", keys);
     if (authorizedKeysPath.empty()) return ::testing::AssertionFailure() << "cannot write authorized_keys";
 
-    ProcessSpec spec;
-    spec.program = kPython;
-    spec.workDir = dir.Path();
+    ProcessSpec command;
+    command.program = kPython;
+    command.workDir = dir.Path();
     // Unbuffered, so the ready line and the log reach their files as they are written.
-    spec.env = {{"PYTHONUNBUFFERED", "1"}, {"PYTHONDONTWRITEBYTECODE", "1"}};
-    auto& a = spec.args;
+    command.env = {{"PYTHONUNBUFFERED", "1"}, {"PYTHONDONTWRITEBYTECODE", "1"}};
+    auto& a = command.args;
     a = {"-W", "ignore", InteropScript("asyncssh_server.py"), "--sftp-root", sftpRoot, "--auth", Join(o.authMethods),
          "--username", o.username, "--password", o.password, "--authorized-keys", authorizedKeysPath};
     for (const auto& k : hostKeys) a.insert(a.end(), {"--host-key", k.privatePath});
@@ -88,7 +88,7 @@ AsyncSshServer::~AsyncSshServer() { Stop(); }
     }
 
     process = std::make_unique<ProcessRunner>(dir.Path());
-    if (auto r = process->Start(spec); !r) return r;
+    if (auto r = process->Start(command); !r) return r;
     auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
         port = ReadyPort(process->Stdout());

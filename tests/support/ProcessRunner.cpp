@@ -101,28 +101,28 @@ ProcessRunner::ProcessRunner(std::string dir) : logDir(std::move(dir)) {
 
 ProcessRunner::~ProcessRunner() { Stop(); }
 
-::testing::AssertionResult ProcessRunner::Start(const ProcessSpec& spec) {
+::testing::AssertionResult ProcessRunner::Start(const ProcessSpec& command) {
     static std::atomic<unsigned> counter{0};
     if (pid > 0 && !reaped) return ::testing::AssertionFailure() << "runner already holds pid " << pid;
-    if (logDir.empty()) return ::testing::AssertionFailure() << "no directory for the output of " << spec.program;
-    if (spec.program.empty() || spec.program[0] != '/')
-        return ::testing::AssertionFailure() << "program must be an absolute path: '" << spec.program << "'";
+    if (logDir.empty()) return ::testing::AssertionFailure() << "no directory for the output of " << command.program;
+    if (command.program.empty() || command.program[0] != '/')
+        return ::testing::AssertionFailure() << "program must be an absolute path: '" << command.program << "'";
 
-    std::string stem = logDir + "/" + BaseName(spec.program) + "-" + std::to_string(counter++);
+    std::string stem = logDir + "/" + BaseName(command.program) + "-" + std::to_string(counter++);
     outPath = stem + ".out";
     errPath = stem + ".err";
     std::string inPath = "/dev/null";
-    if (!spec.stdinText.empty()) {
+    if (!command.stdinText.empty()) {
         inPath = stem + ".in";
-        if (!WriteTextFile(inPath, spec.stdinText, 0600))
+        if (!WriteTextFile(inPath, command.stdinText, 0600))
             return ::testing::AssertionFailure() << "cannot write " << inPath;
     }
 
-    std::vector<std::string> argStrings{spec.program};
-    argStrings.insert(argStrings.end(), spec.args.begin(), spec.args.end());
+    std::vector<std::string> argStrings{command.program};
+    argStrings.insert(argStrings.end(), command.args.begin(), command.args.end());
     commandLine.clear();
     for (const auto& a : argStrings) commandLine += (commandLine.empty() ? "" : " ") + Quote(a);
-    std::vector<std::string> envStrings = BuildEnvironment(spec.env);
+    std::vector<std::string> envStrings = BuildEnvironment(command.env);
     std::vector<char*> argv = Pointers(argStrings);
     std::vector<char*> envp = Pointers(envStrings);
 
@@ -138,8 +138,8 @@ ProcessRunner::~ProcessRunner() { Stop(); }
         return ::testing::AssertionFailure() << "fork: " << std::strerror(e);
     }
     if (child == 0)
-        ExecChild(parent, errPipe[1], spec.program.c_str(), argv.data(), envp.data(), inPath.c_str(),
-                  outPath.c_str(), errPath.c_str(), spec.workDir.c_str());
+        ExecChild(parent, errPipe[1], command.program.c_str(), argv.data(), envp.data(), inPath.c_str(),
+                  outPath.c_str(), errPath.c_str(), command.workDir.c_str());
 
     close(errPipe[1]);
     pid = child;
@@ -216,10 +216,10 @@ std::string ProcessRunner::Describe() const {
     return d;
 }
 
-CommandResult RunCommand(const ProcessSpec& spec, std::chrono::milliseconds timeout) {
+CommandResult RunCommand(const ProcessSpec& command, std::chrono::milliseconds timeout) {
     CommandResult result;
     ProcessRunner runner;
-    auto started = runner.Start(spec);
+    auto started = runner.Start(command);
     if (!started) {
         result.description = started.message();
         return result;
@@ -239,10 +239,10 @@ CommandResult RunCommand(const ProcessSpec& spec, std::chrono::milliseconds time
 
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
                          std::chrono::milliseconds timeout) {
-    ProcessSpec spec;
-    spec.program = program;
-    spec.args = args;
-    return RunCommand(spec, timeout);
+    ProcessSpec command;
+    command.program = program;
+    command.args = args;
+    return RunCommand(command, timeout);
 }
 
 std::string Tail(const std::string& text, size_t maxBytes) {

@@ -37,7 +37,7 @@ public:
     ProcessRunner(const ProcessRunner&) = delete;
     ProcessRunner& operator=(const ProcessRunner&) = delete;
 
-    ::testing::AssertionResult Start(const ProcessSpec& spec);
+    ::testing::AssertionResult Start(const ProcessSpec& command);
 
     pid_t Pid() const { return pid; }
     // True while started and not yet reaped; reaps the child when it has exited.
@@ -82,7 +82,7 @@ struct CommandResult {
 
 // Runs a tool (ssh-keygen, openssl, puttygen, a Python check script) to completion, bounded by
 // `timeout`; a tool still running then is stopped by its pid and reported as timed out.
-CommandResult RunCommand(const ProcessSpec& spec, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+CommandResult RunCommand(const ProcessSpec& command, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
                          std::chrono::milliseconds timeout = std::chrono::seconds(60));
 

@@ -120,10 +120,10 @@ SshdServer::~SshdServer() { Stop(); }
             port = next;
         }
         process = std::make_unique<ProcessRunner>(dir.Path());
-        ProcessSpec spec;
-        spec.program = kSshd;
-        spec.args = {"-D", "-e", "-f", configPath};
-        if (auto r = process->Start(spec); !r) return r;
+        ProcessSpec command;
+        command.program = kSshd;
+        command.args = {"-D", "-e", "-f", configPath};
+        if (auto r = process->Start(command); !r) return r;
         ProcessRunner* p = process.get();
         if (WaitForTcpPort(port, kStartTimeout, [p] { return p->Running(); }))
             return ::testing::AssertionSuccess();

@@ -26,10 +26,10 @@ bool Lookup(uid_t& uid, gid_t& gid) {
 
 // useradd and chpasswd lock the account files; another test process doing the same at that
 // moment makes them fail, so each is tried a few times.
-CommandResult Retry(const ProcessSpec& spec, const std::function<bool()>& done) {
+CommandResult Retry(const ProcessSpec& command, const std::function<bool()>& done) {
     CommandResult r;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        r = RunCommand(spec, std::chrono::seconds(30));
+        r = RunCommand(command, std::chrono::seconds(30));
         if (r.Ok() || done()) return r;
         std::this_thread::sleep_for(std::chrono::milliseconds(200 * (attempt + 1)));
     }
