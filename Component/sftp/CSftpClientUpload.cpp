@@ -132,16 +132,17 @@ void CSftpClient::UploadStep() {
     const uint8_t* data = in;
     size_t count = n;
     if (TransferMode == 1) {
-        // CR LF becomes LF; a CR ending the block waits for the next block's first byte.
+        // CR LF becomes LF; a CR ending a block waits for the next block's first byte.
         uint8_t* out = convertBuffer.get();
         count = 0;
         for (size_t i = 0; i < n; ++i) {
             uint8_t b = in[i];
-            if (b == '\r' && i + 1 == n) {
+            // A CR that ends the file has no LF to pair with and goes out as it is.
+            if (b == '\r' && i + 1 == n && transfer.localPosition < transfer.localSize) {
                 transfer.pendingCr = 1;
                 break;
             }
-            if (b == '\r' && in[i + 1] == '\n') continue;
+            if (b == '\r' && i + 1 < n && in[i + 1] == '\n') continue;
             out[count++] = b;
         }
         data = out;

@@ -206,7 +206,7 @@ TEST_F(SftpUpload, TextModeDropsCrBeforeLfAcrossBlocks) {
         std::string remote;
     } cases[] = {
         {"a\r\nb", 0, "a\nb"},
-        {"abc\r\ndef\r", 4, "abc\ndef"},  // a CR ends the first block; a CR ends the file
+        {"abc\r\ndef\r", 4, "abc\ndef\r"},  // a CR ends the first block; a lone CR ends the file
         {"a\rb\r\r\n", 2, "a\rb\r\n"},
     };
     for (auto& k : cases) {
