@@ -6,27 +6,13 @@
 #include <filesystem>
 
 #include "SftpHost.h"
+#include "support/HostClient.h"
 
 using namespace velunor::test;
 using namespace velunor::test::sftpio;
 
 namespace {
 
-VARIANT Missing() { return velunor::platform::MissingVariant(); }
-VARIANT Int(int32_t v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.u.lVal = v;
-    return x;
-}
-VARIANT Date(double d) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_DATE;
-    x.u.date = d;
-    return x;
-}
 
 struct stat StatOf(const std::string& path, bool follow = true) {
     struct stat st {};
@@ -39,7 +25,7 @@ protected:
     int32_t SetAttributes(const std::string& remote, VARIANT sizeLow, VARIANT permissions, VARIANT access,
                           VARIANT modify) {
         SftpHost::Arg r(remote);
-        return host.T().SetAttributes(host.C(), r.v, sizeLow, Missing(), Missing(), Missing(), permissions, access,
+        return host.T().SetAttributes(host.C(), r.v, sizeLow, MissingArg(), MissingArg(), MissingArg(), permissions, access,
                                       modify);
     }
     int32_t GetAttributes(const std::string& remote, bool follow) {
@@ -76,7 +62,7 @@ TEST_P(SftpCommands, RefusalsCarryTheServerStatus) {
         {"Rename missing", [&] { return host.Text(host.T().Rename, Remote("b"), Remote("gone")); }},
         {"GetAttributes missing", [&] { return GetAttributes(Remote("gone"), true); }},
         {"GetAttributes no follow missing", [&] { return GetAttributes(Remote("gone"), false); }},
-        {"SetAttributes missing", [&] { return SetAttributes(Remote("gone"), Missing(), Int(0600), Missing(), Missing()); }},
+        {"SetAttributes missing", [&] { return SetAttributes(Remote("gone"), MissingArg(), IntArg(0600), MissingArg(), MissingArg()); }},
     };
     // AsyncSSH resolves a path without looking at the disk.
     if (GetParam() == Server::Sshd)
@@ -139,14 +125,14 @@ TEST_P(SftpCommands, AttributesWithAndWithoutFollowingLinks) {
 
 TEST_P(SftpCommands, SetAttributesReachTheDisk) {
     PutFile("f.bin", std::string(70000, 'f'));
-    ASSERT_EQ(SetAttributes(Remote("f.bin"), Missing(), Int(0600), Missing(), Missing()), 0) << host.LastResult();
+    ASSERT_EQ(SetAttributes(Remote("f.bin"), MissingArg(), IntArg(0600), MissingArg(), MissingArg()), 0) << host.LastResult();
     EXPECT_EQ(StatOf(Local("f.bin")).st_mode & 07777, 0600u);
 
-    ASSERT_EQ(SetAttributes(Remote("f.bin"), Int(1000), Missing(), Missing(), Missing()), 0) << host.LastResult();
+    ASSERT_EQ(SetAttributes(Remote("f.bin"), IntArg(1000), MissingArg(), MissingArg(), MissingArg()), 0) << host.LastResult();
     EXPECT_EQ(std::filesystem::file_size(Local("f.bin")), 1000u);
 
     // 45000.25 and 45000.5 are 2023-03-15 06:00 and 12:00, taken as local standard time.
-    ASSERT_EQ(SetAttributes(Remote("f.bin"), Missing(), Missing(), Date(45000.25), Date(45000.5)), 0)
+    ASSERT_EQ(SetAttributes(Remote("f.bin"), MissingArg(), MissingArg(), DateArg(45000.25), DateArg(45000.5)), 0)
         << host.LastResult();
     auto localStandard = [](int hour) {
         std::tm t{};
@@ -164,7 +150,7 @@ TEST_P(SftpCommands, SetAttributesReachTheDisk) {
 
     // Nothing to set: done at once, nothing sent.
     host.Clear();
-    EXPECT_EQ(SetAttributes(Remote("f.bin"), Missing(), Missing(), Missing(), Missing()), 0);
+    EXPECT_EQ(SetAttributes(Remote("f.bin"), MissingArg(), MissingArg(), MissingArg(), MissingArg()), 0);
     EXPECT_EQ(host.LastResult(), "0 ");
     EXPECT_EQ(host.State(), 3);
 }
@@ -182,7 +168,7 @@ TEST_P(SftpCommands, OperationsRefusedWhenDisconnected) {
         {"UploadData", [&] { return host.UploadData("abc", Remote("x")); }},
         {"Rename", [&] { return host.Text(host.T().Rename, Remote("y"), Remote("x")); }},
         {"GetAttributes", [&] { return GetAttributes(Remote("x"), true); }},
-        {"SetAttributes", [&] { return SetAttributes(Remote("x"), Missing(), Int(0600), Missing(), Missing()); }},
+        {"SetAttributes", [&] { return SetAttributes(Remote("x"), MissingArg(), IntArg(0600), MissingArg(), MissingArg()); }},
     };
     for (const auto& [name, call] : calls) {
         SCOPED_TRACE(name);

@@ -203,6 +203,14 @@ VARIANT IntArg(int32_t value) {
     return v;
 }
 
+VARIANT DateArg(double oleDate) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DATE;
+    v.u.date = oleDate;
+    return v;
+}
+
 VARIANT MissingArg() { return platform::MissingVariant(); }
 
 }  // namespace velunor::test

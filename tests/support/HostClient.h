@@ -84,6 +84,7 @@ private:
 // A BSTR VARIANT the caller clears; MissingArg() for an omitted argument.
 VARIANT TextArg(const std::string& text);
 VARIANT IntArg(int32_t value);
+VARIANT DateArg(double oleDate);
 VARIANT MissingArg();
 
 }  // namespace velunor::test

@@ -3,6 +3,7 @@
 
 #include "client/ErrorTable.h"
 #include "sftp/SftpTime.h"
+#include "support/HostClient.h"
 #include "unit/sftp/SftpFixture.h"
 
 using namespace sftptest;
@@ -220,20 +221,8 @@ TEST_F(SftpEastZone, AttributeDatesShowLocalTimeUnlessUtc) {
 
 namespace {
 
-VARIANT I4(int32_t v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.u.lVal = v;
-    return x;
-}
-VARIANT Date(double d) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_DATE;
-    x.u.date = d;
-    return x;
-}
+using velunor::test::DateArg;
+using velunor::test::IntArg;
 
 }  // namespace
 
@@ -244,15 +233,15 @@ TEST_F(SftpEastZone, SetAttributesBuildsFlagsFromTheArgumentsGiven) {
         VARIANT sizeLow, sizeHigh, uid, gid, perm, atime, mtime;
         Bytes fields;  // after the path
     } cases[] = {
-        {"permissions", m, m, m, m, I4(0644), m, m, Wire().U32(0x4).U32(0644).b},
-        {"negative size", I4(-2), m, m, m, m, m, m, Wire().U32(0x1).U64(uint64_t(-2)).b},
-        {"size halves", I4(-1), I4(2), m, m, m, m, m, Wire().U32(0x1).U64(0x2FFFFFFFFull).b},
-        {"uid only", m, m, I4(7), m, m, m, m, Wire().U32(0x2).U32(7).U32(0).b},
+        {"permissions", m, m, m, m, IntArg(0644), m, m, Wire().U32(0x4).U32(0644).b},
+        {"negative size", IntArg(-2), m, m, m, m, m, m, Wire().U32(0x1).U64(uint64_t(-2)).b},
+        {"size halves", IntArg(-1), IntArg(2), m, m, m, m, m, Wire().U32(0x1).U64(0x2FFFFFFFFull).b},
+        {"uid only", m, m, IntArg(7), m, m, m, m, Wire().U32(0x2).U32(7).U32(0).b},
         {"text uid", m, m, Path("12"), Path("x"), m, m, m, Wire().U32(0x2).U32(12).U32(0).b},
         // 1970-01-02 01:00 local is one day after the epoch in UTC.
-        {"modify time", m, m, m, m, m, m, Date(25570.0 + 1.0 / 24), Wire().U32(0x8).U32(0).U32(86400).b},
+        {"modify time", m, m, m, m, m, m, DateArg(25570.0 + 1.0 / 24), Wire().U32(0x8).U32(0).U32(86400).b},
         // Before 1970 a date cannot be represented: it counts as absent.
-        {"date before 1970", m, m, m, m, m, Date(100.0), m, Bytes{}},
+        {"date before 1970", m, m, m, m, m, DateArg(100.0), m, Bytes{}},
     };
     for (auto& k : cases) {
         SCOPED_TRACE(k.name);
@@ -275,7 +264,7 @@ TEST_F(SftpEastZone, SetAttributesBuildsFlagsFromTheArgumentsGiven) {
 
 TEST_F(SftpCommand, SetAttributesShortFormAndInvalidReply) {
     VARIANT m = Missing();
-    ASSERT_EQ(t->SetAttributesShort(host, Path("/f"), I4(5), m, m, m, m, m), 0);
+    ASSERT_EQ(t->SetAttributesShort(host, Path("/f"), IntArg(5), m, m, m, m, m), 0);
     EXPECT_EQ(sink.sent[0].fields, Wire().S("/f").U32(0x1).U64(5).b);
     Feed(Wire().U8(105).U32(sink.sent[0].id).U32(0));
     EXPECT_EQ(seen.results, (std::vector<std::pair<int32_t, std::string>>{
